@@ -1,0 +1,56 @@
+// The checks, buffers, result and fill values that every one-dimensional function runs
+// around its loop. The loops index raw, densely packed buffers and never look at strides:
+// the contiguity test here is what makes that valid, so it comes first.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+
+#include "common.hpp"
+
+namespace velquin {
+
+inline constexpr const char* not_contiguous_message =
+    "NDArray must be c contiguous. Warp the NDArray with np.ascontiguousarray";
+
+inline bool is_c_contiguous(const py::array& a) {
+    return (a.flags() & py::array::c_style) != 0;
+}
+
+// A fill value: the given sample when the argument is None, else the argument converted
+// by pybind11's cast (which raises its cast error for an unconvertible object).
+template <class T>
+T resolve_fill(const py::object& fill, const T& default_sample) {
+    return fill.is_none() ? default_sample : fill.cast<T>();
+}
+
+// Runs the frame, then `loop(signal, n, x, m, left, right, result)`, which must write
+// every result[0..m-1]. The views are released on every path, exceptions included.
+template <class T, class X, class Loop>
+array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::object& left,
+                      const py::object& right, Loop loop) {
+    if (!is_c_contiguous(signal) || !is_c_contiguous(x)) {
+        throw std::runtime_error(not_contiguous_message);
+    }
+    const py::buffer_info signal_view = signal.request();
+    const py::buffer_info x_view = x.request();
+    if (signal_view.ndim != 1 || x_view.ndim != 1) {
+        throw std::runtime_error("Input arrays must be 1-dimensional");
+    }
+    const auto n = static_cast<std::uint64_t>(signal_view.size);
+    const auto m = static_cast<std::uint64_t>(x_view.size);
+    if (n < 2) {
+        throw std::runtime_error("Signal must have at least 2 points");
+    }
+    array<T> result(x_view.size);
+    const py::buffer_info result_view = result.request(true);
+
+    const auto* samples = static_cast<const T*>(signal_view.ptr);
+    const T left_fill = resolve_fill(left, samples[0]);
+    const T right_fill = resolve_fill(right, samples[n - 1]);
+    loop(samples, n, static_cast<const X*>(x_view.ptr), m, left_fill, right_fill,
+         static_cast<T*>(result_view.ptr));
+    return result;
+}
+
+}  // namespace velquin

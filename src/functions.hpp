@@ -1,0 +1,31 @@
+// The bound callables and their registration, one template per function, instantiated
+// once per overload from module.cpp.
+#pragma once
+
+#include <string>
+
+#include "common.hpp"
+#include "frame.hpp"
+#include "kernels/linear.hpp"
+
+namespace velquin {
+
+template <class T>
+std::string one_dimensional_doc() {
+    return std::string("Linear interpolation of uniformly sampled signal for ") +
+           element_traits<T>::name + " data.";
+}
+
+template <class T, class X>
+array<T> linear_interp(array<T> signal, array<X> x, py::object left, py::object right) {
+    return run_1d_frame(signal, x, left, right, kernels::linear_interp<T, X>);
+}
+
+template <class T, class X>
+void register_linear_interp(py::module_& module) {
+    module.def("velquin_linear_interp", &linear_interp<T, X>, one_dimensional_doc<T>().c_str(),
+               py::arg("signal"), py::arg("x"), py::arg("left") = py::none(),
+               py::arg("right") = py::none());
+}
+
+}  // namespace velquin

@@ -1,0 +1,21 @@
+// The module: its docstring and every overload, in the order the dispatcher tries them.
+// A call that matches no overload exactly goes to the first one whose conversions succeed,
+// so this order decides the element type such a call gets.
+#include "functions.hpp"
+
+using namespace velquin;
+
+PYBIND11_MODULE(velquin_interp, m) {
+    m.doc() =
+        "Interpolation of uniformly sampled signal.\n"
+        "Given a signal sampled at integer indices, interpolates at arbitrary x positions.";
+
+    register_linear_interp<float, double>(m);
+    register_linear_interp<double, double>(m);
+    register_linear_interp<complex64, double>(m);
+    register_linear_interp<complex128, double>(m);
+    register_linear_interp<float, float>(m);
+    register_linear_interp<double, float>(m);
+    register_linear_interp<complex64, float>(m);
+    register_linear_interp<complex128, float>(m);
+}

@@ -1,0 +1,113 @@
+"""Shared test helpers: the type lists, input generators and NumPy references."""
+
+import numpy as np
+
+import velquin_interp
+
+ELEMENT_TYPES = [np.float32, np.float64, np.complex64, np.complex128]
+POSITION_TYPES = [np.float64, np.float32]
+# (element, position) pairs of the one-dimensional functions, in registration order.
+OVERLOADS = [(T, X) for X in POSITION_TYPES for T in ELEMENT_TYPES]
+# Functions that share the one-dimensional frame.
+ONE_DIMENSIONAL = [velquin_interp.velquin_linear_interp]
+
+NOT_CONTIGUOUS = "NDArray must be c contiguous. Warp the NDArray with np.ascontiguousarray"
+NOT_1D = "Input arrays must be 1-dimensional"
+TOO_SHORT = "Signal must have at least 2 points"
+
+
+def cast_message(type_name):
+    return (
+        f"Unable to cast Python instance of type <class '{type_name}'> to C++ type '?' "
+        "(#define PYBIND11_DETAILED_ERROR_MESSAGES or compile in debug mode for details)"
+    )
+
+
+def real_type(T):
+    return np.finfo(T).dtype.type
+
+
+def is_complex(T):
+    return np.issubdtype(T, np.complexfloating)
+
+
+def special_values(R):
+    info = np.finfo(R)
+    tiny = info.smallest_subnormal
+    return np.array(
+        [0.0, -0.0, np.inf, -np.inf, np.nan, tiny, -tiny, 3 * tiny, info.max, -info.max], R
+    )
+
+
+def random_signal(rng, T, n, special_share=0.2):
+    """Ordinary values mixed with zeros, infinities, NaN, subnormals and extremes."""
+    R = real_type(T)
+
+    def component():
+        values = (rng.standard_normal(n) * 100).astype(R)
+        special = rng.random(n) < special_share
+        values[special] = rng.choice(special_values(R), special.sum())
+        return values
+
+    if not is_complex(T):
+        return component().astype(T)
+    signal = np.empty(n, T)
+    signal.real, signal.imag = component(), component()
+    return signal
+
+
+def boundary_positions(rng, X, n, count=64):
+    """Every boundary of the interpolation range, integers, and random points around it."""
+    X = np.dtype(X).type
+
+    def below(v):
+        return np.nextafter(X(v), X(-np.inf))
+
+    edges = [0, -0.0, below(0), -np.finfo(X).smallest_subnormal, -1, -np.inf, np.inf, np.nan,
+             n - 2, below(n - 1), n - 1, np.nextafter(X(n - 1), X(np.inf)), n, 1e30]
+    integers = np.arange(n)
+    inside = rng.uniform(-1, n, count)
+    return np.concatenate([np.array(edges, X), integers.astype(X), inside.astype(X)])
+
+
+def fill_value(T, fill, default):
+    if fill is None:
+        return default
+    with np.errstate(over="ignore"):
+        return T(fill)
+
+
+def times_real(values, k):
+    """Element times a real weight: for complex values the full product with (k, 0)."""
+    if not is_complex(values.dtype):
+        return values * k
+    zero = k.dtype.type(0)
+    product = np.empty_like(values)
+    product.real = values.real * k - values.imag * zero
+    product.imag = values.real * zero + values.imag * k
+    return product
+
+
+def linear_reference(signal, x, left=None, right=None):
+    T, X = signal.dtype.type, x.dtype.type
+    bound = X(len(signal) - 1)
+    result = np.full(len(x), complex(np.nan, np.nan) if is_complex(T) else np.nan, T)
+    with np.errstate(all="ignore"):
+        result[x < 0] = fill_value(T, left, signal[0])
+        result[x >= bound] = fill_value(T, right, signal[-1])
+        inside = (x >= 0) & (x < bound)
+        k = x[inside].astype(np.int64)
+        weight = (x[inside] - k.astype(X)).astype(real_type(T))
+        result[inside] = times_real(signal[k + 1] - signal[k], weight) + signal[k]
+    return result
+
+
+def assert_same_bits(actual, expected):
+    """Equal dtype, shape and bits, except that any NaN matches any NaN."""
+    assert actual.dtype == expected.dtype
+    assert actual.shape == expected.shape
+    R = real_type(expected.dtype)
+    a, e = actual.view(R), expected.view(R)
+    same = (a.view(f"u{a.itemsize}") == e.view(f"u{e.itemsize}")) | (np.isnan(a) & np.isnan(e))
+    bad = np.flatnonzero(~same)
+    assert bad.size == 0, f"components {bad[:5]}: got {a[bad[:5]]}, expected {e[bad[:5]]}"

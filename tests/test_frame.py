@@ -1,0 +1,78 @@
+"""Checks, their order and messages, fill values and input safety of the one-dimensional frame."""
+
+import sys
+
+import numpy as np
+import pytest
+from helpers import (ELEMENT_TYPES, NOT_1D, NOT_CONTIGUOUS, ONE_DIMENSIONAL, TOO_SHORT,
+                     cast_message, is_complex)
+
+pytestmark = pytest.mark.parametrize("interp", ONE_DIMENSIONAL)
+
+OK_SIGNAL = np.arange(4.0)
+OK_X = np.array([0.5, 1.5])
+
+# Each case breaks its own check and every later one, so only the order picks the message.
+FAILURES = {
+    "strided signal": ((np.arange(8.0)[::2], OK_X), NOT_CONTIGUOUS),
+    "strided positions": ((OK_SIGNAL, np.arange(4.0)[::2]), NOT_CONTIGUOUS),
+    "strided signal before dimensions": ((np.zeros((2, 3)).T, np.zeros((2, 2)), "s"), NOT_CONTIGUOUS),
+    "fortran positions": ((OK_SIGNAL, np.zeros((2, 3), order="F")), NOT_CONTIGUOUS),
+    "2-d signal": ((np.zeros((1, 1)), OK_X, "s"), NOT_1D),
+    "2-d positions": ((OK_SIGNAL, np.zeros((1, 2))), NOT_1D),
+    "scalar position": ((OK_SIGNAL, 0.5), NOT_1D),
+    "empty signal": ((np.zeros(0), OK_X, "s"), TOO_SHORT),
+    "one sample": ((np.zeros(1), np.zeros(0), "s", "s"), TOO_SHORT),
+    "left before right": ((OK_SIGNAL, OK_X, "s", [1]), cast_message("str")),
+    "right": ((OK_SIGNAL, OK_X, None, [1]), cast_message("list")),
+    "right with empty positions": ((OK_SIGNAL, np.zeros(0), 1, "s"), cast_message("str")),
+    "complex fill on real signal": ((OK_SIGNAL, np.zeros(0), 1j), cast_message("complex")),
+}
+
+
+@pytest.mark.parametrize("args,message", FAILURES.values(), ids=FAILURES.keys())
+def test_checks_in_order(interp, args, message):
+    with pytest.raises(RuntimeError) as error:
+        interp(*args)
+    assert str(error.value) == message
+
+
+@pytest.mark.parametrize("T", ELEMENT_TYPES)
+def test_fill_value_conversions(interp, T):
+    signal = np.array([5, 6, 7], T)
+    x = np.array([-1.0, 2.0])
+    assert interp(signal, x, None, None).tolist() == [5, 7]
+    assert interp(signal, x, True, 3).tolist() == [1, 3]
+    with np.errstate(over="ignore"):
+        assert interp(signal, x, 0.1, 1e300).tolist() == [T(0.1), T(1e300)]
+    if is_complex(T):
+        assert interp(signal, x, 1 + 2j, 2).tolist() == [T(1 + 2j), 2 + 0j]
+    else:
+        with pytest.raises(RuntimeError, match="<class 'complex'>"):
+            interp(signal, np.zeros(0), None, 1 + 2j)
+
+
+@pytest.mark.parametrize("T", ELEMENT_TYPES)
+def test_empty_positions_give_empty_result(interp, T):
+    result = interp(np.ones(2, T), np.zeros(0, np.float32))
+    assert result.dtype == T and result.shape == (0,)
+
+
+def test_inputs_untouched_and_references_released(interp):
+    signal, x, left, right = np.arange(5.0), np.linspace(-1, 5, 13), 1.5, 2.5
+    signal_bytes, x_bytes = signal.tobytes(), x.tobytes()
+
+    def call_many_times():
+        for _ in range(2000):
+            interp(signal, x, left, right)
+            interp(signal, x.astype(np.float32))
+            for bad in [(signal, x, "s"), (signal[::2], x), (signal, x, left, 1j), (signal[:1], x)]:
+                with pytest.raises(RuntimeError):
+                    interp(*bad)
+            with pytest.raises(TypeError):
+                interp(signal, x, left, right, None)
+
+    counts = [sys.getrefcount(obj) for obj in (signal, x, left, right)]
+    call_many_times()
+    assert [sys.getrefcount(obj) for obj in (signal, x, left, right)] == counts
+    assert signal.tobytes() == signal_bytes and x.tobytes() == x_bytes

@@ -1,0 +1,91 @@
+"""The module surface: docstrings, registration order, and which overload a call reaches."""
+
+import re
+import warnings
+
+import numpy as np
+import pytest
+from helpers import OVERLOADS, assert_same_bits, linear_reference
+
+import velquin_interp
+from velquin_interp import velquin_linear_interp as linear
+
+
+def test_module_docstring_and_contents():
+    assert velquin_interp.__doc__ == (
+        "Interpolation of uniformly sampled signal.\n"
+        "Given a signal sampled at integer indices, interpolates at arbitrary x positions."
+    )
+    assert [name for name in dir(velquin_interp) if not name.startswith("__")] == [
+        "velquin_linear_interp"
+    ]
+
+
+def test_help_lists_overloads_in_registration_order():
+    doc = linear.__doc__
+    entries = re.findall(r"^(\d+)\. velquin_linear_interp\((.*)\) -> (.*)\n\n(.*)$", doc, re.M)
+    assert len(entries) == len(OVERLOADS) == 8
+    for number, (T, X) in enumerate(OVERLOADS, start=1):
+        index, arguments, returned, docstring = entries[number - 1]
+        t, x = np.dtype(T).name, np.dtype(X).name
+        assert int(index) == number
+        assert re.fullmatch(
+            rf"signal: .*numpy\.{t}\], x: .*numpy\.{x}\], left: object = None, "
+            r"right: object = None",
+            arguments,
+        )
+        assert returned == f"numpy.typing.NDArray[numpy.{t}]"
+        assert docstring == f"Linear interpolation of uniformly sampled signal for {t} data."
+
+
+@pytest.mark.parametrize("T,X", OVERLOADS)
+def test_exact_match_keeps_both_types(T, X):
+    signal = np.array([1, -2.5, 4, 0.125], T) * (1 + 1j if np.dtype(T).kind == "c" else 1)
+    x = np.array([-1, 0.3, 1.7, 2.5, 3], X)
+    result = linear(signal, x)
+    assert_same_bits(result, linear_reference(signal, x))
+    by_keyword = linear(right=None, x=x, left=None, signal=signal)
+    assert_same_bits(by_keyword, result)
+
+
+def expect(signal, x, dtype):
+    return linear_reference(np.asarray(signal).astype(dtype), np.asarray(x).astype(np.float64))
+
+
+CONVERTED = {
+    "lists of floats": ([1.0, 2.5, -3.0], [0.5, 1.25], np.float32),
+    "list of complex": ([1 + 2j, 3 + 6j], [0.5], np.complex64),
+    "int64 positions": (np.array([1.0, 2.5, -3.0]), np.array([0, 1, 2]), np.float32),
+    "int64 signal": (np.array([1, 4, 9]), np.array([0.5, 1.5]), np.float32),
+    "float16 arrays": (np.array([1, 4, 9], np.float16), np.array([0.5], np.float16), np.float32),
+    "byte-swapped float64": (np.array([1, 2 / 3], ">f8"), np.array([0.5]), np.float32),
+    "byte-swapped positions": (np.array([1, 2 / 3]), np.array([0.5], ">f8"), np.float32),
+}
+
+
+@pytest.mark.parametrize("signal,x,dtype", CONVERTED.values(), ids=CONVERTED.keys())
+def test_inexact_input_reaches_first_overload_that_converts(signal, x, dtype):
+    assert_same_bits(linear(signal, x), expect(signal, x, dtype))
+
+
+@pytest.mark.parametrize("T", [np.complex64, np.complex128])
+def test_integer_positions_drop_imaginary_part_with_warning(T):
+    signal = np.array([1 + 2j, 3 + 6j, 5 - 1j], T)
+    with pytest.warns(np.exceptions.ComplexWarning):
+        result = linear(signal, np.array([0, 1, 2]))
+    assert result.dtype == np.float32 and result.tolist() == [1, 3, 5]
+    # As an error, the warning fails the float32 conversion and complex64 serves the call.
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", np.exceptions.ComplexWarning)
+        assert_same_bits(linear(signal, np.array([0, 1, 2])), signal.astype(np.complex64))
+
+
+@pytest.mark.parametrize(
+    "args,kwargs",
+    [((np.ones(3),), {}), ((np.ones(3), [0.5], None, None, None), {}),
+     ((np.ones(3), [0.5]), {"fill": 0}), ((), {"signal": np.ones(3)})],
+    ids=["too few", "too many", "unknown keyword", "keyword missing x"],
+)
+def test_wrong_arguments_raise_type_error(args, kwargs):
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        linear(*args, **kwargs)
