@@ -21,7 +21,6 @@ demo: $(INSTALLED)
 $(VPY):
 	@test -n "$(PYTHON)" || { echo "error: no working python3.12 found (set PYTHON=...)" >&2; exit 1; }
 	$(PYTHON) -m venv $(VENV)
-	$(VPY) -m pip install --upgrade pip
 
 $(INSTALLED): $(VPY) $(BUILD_INPUTS)
 	$(VPY) -m pip install '.[test,demo]'

@@ -50,6 +50,25 @@ def test_fill_value_conversions(interp, T):
     else:
         with pytest.raises(RuntimeError, match="<class 'complex'>"):
             interp(signal, np.zeros(0), None, 1 + 2j)
+        # NumPy's complex scalars convert like NumPy converts them: real part, with a warning.
+        with pytest.warns(np.exceptions.ComplexWarning):
+            assert interp(signal, x, np.complex128(1 + 2j)).tolist() == [1, 7]
+
+
+def unaligned_copy(values):
+    """The same elements, C-contiguous and read-only, but one byte off their alignment."""
+    raw = bytearray(values.nbytes + 1)
+    raw[1:] = values.tobytes()
+    return np.frombuffer(raw, values.dtype, offset=1)
+
+
+@pytest.mark.parametrize("T", ELEMENT_TYPES)
+def test_unaligned_and_read_only_buffers(interp, T):
+    signal = np.array([1, -2, 4, 8], T)
+    x = np.linspace(-1, 4, 11)
+    expected = interp(signal, x, 0.5, 9)
+    result = interp(unaligned_copy(signal), unaligned_copy(x), 0.5, 9)
+    assert result.tobytes() == expected.tobytes()
 
 
 @pytest.mark.parametrize("T", ELEMENT_TYPES)

@@ -22,7 +22,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "common.hpp"
+#include "element.hpp"
 
 namespace velquin::kernels {
 

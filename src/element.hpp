@@ -1,0 +1,50 @@
+// Element types and the arithmetic helpers every kernel shares. Plain C++: no Python here.
+#pragma once
+
+#include <complex>
+#include <limits>
+#include <type_traits>
+
+namespace velquin {
+
+using complex64 = std::complex<float>;
+using complex128 = std::complex<double>;
+
+// Component type of an element type: float for float and complex64, double otherwise.
+template <class T>
+struct real_of {
+    using type = T;
+};
+template <class R>
+struct real_of<std::complex<R>> {
+    using type = R;
+};
+template <class T>
+using real_t = typename real_of<T>::type;
+
+// Element times a real weight. For a complex element this is the full product with
+// (k, 0), written out because std::complex's operator* recovers infinities (C99 Annex G):
+// the products with zero are kept, so an infinite or NaN component makes the other
+// component NaN.
+template <class R>
+inline R times_real(R value, R k) {
+    return value * k;
+}
+template <class R>
+inline std::complex<R> times_real(std::complex<R> value, R k) {
+    const R zero = 0;
+    return {value.real() * k - value.imag() * zero, value.real() * zero + value.imag() * k};
+}
+
+// Quiet NaN of an element type, in every component.
+template <class T>
+inline T quiet_nan() {
+    const real_t<T> nan = std::numeric_limits<real_t<T>>::quiet_NaN();
+    if constexpr (std::is_same_v<T, real_t<T>>) {
+        return nan;
+    } else {
+        return {nan, nan};
+    }
+}
+
+}  // namespace velquin
