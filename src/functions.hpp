@@ -17,15 +17,16 @@ std::string one_dimensional_doc() {
 }
 
 template <class T, class X>
-array<T> linear_interp(array<T> signal, array<X> x, py::object left, py::object right) {
+array<T> velquin_linear_interp(array<T> signal, array<X> x, py::object left,
+                               py::object right) {
     return run_1d_frame(signal, x, left, right, kernels::linear_interp<T, X>);
 }
 
 template <class T, class X>
 void register_linear_interp(py::module_& module) {
-    module.def("velquin_linear_interp", &linear_interp<T, X>, one_dimensional_doc<T>().c_str(),
-               py::arg("signal"), py::arg("x"), py::arg("left") = py::none(),
-               py::arg("right") = py::none());
+    module.def("velquin_linear_interp", &velquin_linear_interp<T, X>,
+               one_dimensional_doc<T>().c_str(), py::arg("signal"), py::arg("x"),
+               py::arg("left") = py::none(), py::arg("right") = py::none());
 }
 
 }  // namespace velquin

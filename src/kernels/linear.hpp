@@ -15,8 +15,8 @@
 //
 // k is a 64-bit integer: below 2^31 it equals the 32-bit truncation, and above it serves
 // signals longer than 2^31 + 1 samples with the same formula. Reads stay inside the signal
-// even where B is rounded up past n - 1: B then lies less than half a spacing of X above
-// n - 1, and p is at least one spacing below B, so k + 1 <= n - 1.
+// even where B is rounded up past n - 1: B then lies at most half a spacing of X above
+// n - 1 while p lies at least one spacing below B, so p < n - 1 and k + 1 <= n - 1.
 #pragma once
 
 #include <cmath>
