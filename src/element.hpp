@@ -2,6 +2,8 @@
 #pragma once
 
 #include <complex>
+#include <cstddef>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -9,6 +11,25 @@ namespace velquin {
 
 using complex64 = std::complex<float>;
 using complex128 = std::complex<double>;
+
+// Read access to densely packed elements at any address. NumPy arrays need not be aligned
+// (np.frombuffer at an odd offset, for one), and reading a misaligned T through a T* is
+// undefined; a fixed-size memcpy compiles to the same single load.
+template <class T>
+class packed_elements {
+public:
+    explicit packed_elements(const void* data) : bytes_(static_cast<const std::byte*>(data)) {}
+
+    template <class Index>
+    T operator[](Index index) const {
+        T value;
+        std::memcpy(&value, bytes_ + static_cast<std::size_t>(index) * sizeof(T), sizeof(T));
+        return value;
+    }
+
+private:
+    const std::byte* bytes_;
+};
 
 // Component type of an element type: float for float and complex64, double otherwise.
 template <class T>

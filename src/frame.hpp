@@ -25,7 +25,9 @@ T resolve_fill(const py::object& fill, const T& default_sample) {
 }
 
 // Runs the frame, then `loop(signal, n, x, m, left, right, result)`, which must write
-// every result[0..m-1]. The views are released on every path, exceptions included.
+// every result[0..m-1]. The inputs may sit at any alignment and are read through
+// packed_elements; the result is freshly allocated by NumPy and therefore aligned.
+// The views are released on every path, exceptions included.
 template <class T, class X, class Loop>
 array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::object& left,
                       const py::object& right, Loop loop) {
@@ -45,10 +47,10 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
     array<T> result(x_view.size);
     const py::buffer_info result_view = result.request(true);
 
-    const auto* samples = static_cast<const T*>(signal_view.ptr);
+    const packed_elements<T> samples(signal_view.ptr);
     const T left_fill = resolve_fill(left, samples[0]);
     const T right_fill = resolve_fill(right, samples[n - 1]);
-    loop(samples, n, static_cast<const X*>(x_view.ptr), m, left_fill, right_fill,
+    loop(samples, n, packed_elements<X>(x_view.ptr), m, left_fill, right_fill,
          static_cast<T*>(result_view.ptr));
     return result;
 }

@@ -27,8 +27,8 @@
 namespace velquin::kernels {
 
 template <class T, class X>
-void linear_interp(const T* signal, std::uint64_t n, const X* x, std::uint64_t m, T left,
-                   T right, T* result) {
+void linear_interp(packed_elements<T> signal, std::uint64_t n, packed_elements<X> x,
+                   std::uint64_t m, T left, T right, T* result) {
     using R = real_t<T>;
     const X bound = static_cast<X>(n - 1);
     for (std::uint64_t i = 0; i < m; ++i) {
