@@ -1,5 +1,8 @@
 """Shared test helpers: the type lists, input generators and NumPy references."""
 
+import ctypes
+import mmap
+
 import numpy as np
 
 import velquin_interp
@@ -68,6 +71,33 @@ def boundary_positions(rng, X, n, count=64):
     integers = np.arange(n)
     inside = rng.uniform(-1, n, count)
     return np.concatenate([np.array(edges, X), integers.astype(X), inside.astype(X)])
+
+
+def hostile_positions(X, n):
+    """Positions that no in-range rule may turn into a read: NaN, infinities, huge values."""
+    big = [2.0**31, 2.0**32, 2.0**63, 2.0**64, 1e30, np.finfo(X).max]
+    return np.array([np.nan, -np.nan, np.inf, -np.inf, n - 1, n, *big, *(-v for v in big)], X)
+
+
+_libc = ctypes.CDLL(None, use_errno=True)
+_libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
+
+
+def guarded_copy(values, guard):
+    """A copy of `values` that touches an inaccessible page: right after its last element
+    (guard="after") or right before its first (guard="before"). A read past that end of the
+    array kills the process instead of returning garbage."""
+    page = mmap.PAGESIZE
+    pages = -(-values.nbytes // page)
+    region = mmap.mmap(-1, (pages + 2) * page)
+    start = ctypes.addressof(ctypes.c_char.from_buffer(region))
+    for protected in (start, start + (pages + 1) * page):
+        if _libc.mprotect(protected, page, 0) != 0:  # PROT_NONE
+            raise OSError(ctypes.get_errno(), "mprotect failed")
+    offset = page if guard == "before" else (pages + 1) * page - values.nbytes
+    copy = np.frombuffer(region, values.dtype, count=values.size, offset=offset)
+    copy[...] = values
+    return copy
 
 
 def fill_value(T, fill, default):

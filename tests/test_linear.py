@@ -2,8 +2,8 @@
 
 import numpy as np
 import pytest
-from helpers import (OVERLOADS, assert_same_bits, boundary_positions, is_complex,
-                     linear_reference, random_signal)
+from helpers import (OVERLOADS, assert_same_bits, boundary_positions, guarded_copy,
+                     hostile_positions, is_complex, linear_reference, random_signal)
 
 from velquin_interp import velquin_linear_interp as linear
 
@@ -22,6 +22,16 @@ def test_matches_reference(T, X, n, left, right):
         x = boundary_positions(rng, X, n)
         expected = linear_reference(signal, x, left, right)
         assert_same_bits(linear(signal, x, left, right), expected)
+
+
+@pytest.mark.parametrize("T,X", OVERLOADS)
+@pytest.mark.parametrize("guard", ["before", "after"])
+@pytest.mark.parametrize("n", [2, 3, 1001])
+def test_reads_stay_inside_the_signal(T, X, guard, n):
+    rng = np.random.default_rng(n)
+    signal = guarded_copy(random_signal(rng, T, n), guard)
+    x = np.concatenate([hostile_positions(X, n), boundary_positions(rng, X, n)])
+    assert_same_bits(linear(signal, x, 5, 7), linear_reference(signal, x, 5, 7))
 
 
 @pytest.mark.parametrize("T,X", OVERLOADS)
