@@ -46,6 +46,11 @@ def test_exact_match_keeps_both_types(T, X):
     assert_same_bits(result, linear_reference(signal, x))
     by_keyword = linear(right=None, x=x, left=None, signal=signal)
     assert_same_bits(by_keyword, result)
+    # The position type shows on a long signal: a float32 bound rounds n - 1 = 2**24 + 1
+    # down to 2**24, so only float32 positions fill there.
+    long_signal = np.zeros(2**24 + 2, T)  # untouched pages: cheap
+    filled = linear(long_signal, np.array([2**24], X), None, 1)[0] == 1
+    assert filled == (X == np.float32)
 
 
 def expect(signal, x, dtype):
