@@ -6,6 +6,7 @@
 
 #include "common.hpp"
 #include "frame.hpp"
+#include "kernels/cubic.hpp"
 #include "kernels/linear.hpp"
 
 namespace velquin {
@@ -23,10 +24,27 @@ array<T> velquin_linear_interp(array<T> signal, array<X> x, py::object left,
 }
 
 template <class T, class X>
+array<T> velquin_cubic_interp(array<T> signal, array<X> x, py::object left,
+                              py::object right) {
+    return run_1d_frame(signal, x, left, right, kernels::cubic_interp<T, X>);
+}
+
+// Both one-dimensional functions share their docstrings, arguments and defaults.
+template <class T, class X>
+void define_one_dimensional(py::module_& module, const char* name,
+                            array<T> (*function)(array<T>, array<X>, py::object, py::object)) {
+    module.def(name, function, one_dimensional_doc<T>().c_str(), py::arg("signal"),
+               py::arg("x"), py::arg("left") = py::none(), py::arg("right") = py::none());
+}
+
+template <class T, class X>
 void register_linear_interp(py::module_& module) {
-    module.def("velquin_linear_interp", &velquin_linear_interp<T, X>,
-               one_dimensional_doc<T>().c_str(), py::arg("signal"), py::arg("x"),
-               py::arg("left") = py::none(), py::arg("right") = py::none());
+    define_one_dimensional(module, "velquin_linear_interp", &velquin_linear_interp<T, X>);
+}
+
+template <class T, class X>
+void register_cubic_interp(py::module_& module) {
+    define_one_dimensional(module, "velquin_cubic_interp", &velquin_cubic_interp<T, X>);
 }
 
 }  // namespace velquin

@@ -18,4 +18,13 @@ PYBIND11_MODULE(velquin_interp, m) {
     register_linear_interp<double, float>(m);
     register_linear_interp<complex64, float>(m);
     register_linear_interp<complex128, float>(m);
+
+    register_cubic_interp<float, double>(m);
+    register_cubic_interp<double, double>(m);
+    register_cubic_interp<complex64, double>(m);
+    register_cubic_interp<complex128, double>(m);
+    register_cubic_interp<float, float>(m);
+    register_cubic_interp<double, float>(m);
+    register_cubic_interp<complex64, float>(m);
+    register_cubic_interp<complex128, float>(m);
 }

@@ -11,8 +11,8 @@ ELEMENT_TYPES = [np.float32, np.float64, np.complex64, np.complex128]
 POSITION_TYPES = [np.float64, np.float32]
 # (element, position) pairs of the one-dimensional functions, in registration order.
 OVERLOADS = [(T, X) for X in POSITION_TYPES for T in ELEMENT_TYPES]
-# Functions that share the one-dimensional frame.
-ONE_DIMENSIONAL = [velquin_interp.velquin_linear_interp]
+# Functions that share the one-dimensional frame, in registration order.
+ONE_DIMENSIONAL = [velquin_interp.velquin_linear_interp, velquin_interp.velquin_cubic_interp]
 
 NOT_CONTIGUOUS = "NDArray must be c contiguous. Warp the NDArray with np.ascontiguousarray"
 NOT_1D = "Input arrays must be 1-dimensional"
@@ -84,19 +84,27 @@ _libc = ctypes.CDLL(None, use_errno=True)
 _libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
 
 
-def guarded_copy(values, guard):
-    """A copy of `values` that touches an inaccessible page: right after its last element
+def guarded_zeros(dtype, size, guard):
+    """A zero array that touches an inaccessible page: right after its last element
     (guard="after") or right before its first (guard="before"). A read past that end of the
-    array kills the process instead of returning garbage."""
+    array kills the process instead of returning garbage. Pages never written cost nothing,
+    so long signals are cheap."""
+    dtype = np.dtype(dtype)
+    nbytes = dtype.itemsize * size
     page = mmap.PAGESIZE
-    pages = -(-values.nbytes // page)
+    pages = -(-nbytes // page)
     region = mmap.mmap(-1, (pages + 2) * page)
     start = ctypes.addressof(ctypes.c_char.from_buffer(region))
     for protected in (start, start + (pages + 1) * page):
         if _libc.mprotect(protected, page, 0) != 0:  # PROT_NONE
             raise OSError(ctypes.get_errno(), "mprotect failed")
-    offset = page if guard == "before" else (pages + 1) * page - values.nbytes
-    copy = np.frombuffer(region, values.dtype, count=values.size, offset=offset)
+    offset = page if guard == "before" else (pages + 1) * page - nbytes
+    return np.frombuffer(region, dtype, count=size, offset=offset)
+
+
+def guarded_copy(values, guard):
+    """A copy of `values` in guarded_zeros."""
+    copy = guarded_zeros(values.dtype, values.size, guard)
     copy[...] = values
     return copy
 
@@ -113,7 +121,7 @@ def times_real(values, k):
     if not is_complex(values.dtype):
         return values * k
     zero = k.dtype.type(0)
-    product = np.empty_like(values)
+    product = np.empty(np.broadcast_shapes(np.shape(values), np.shape(k)), values.dtype)
     product.real = values.real * k - values.imag * zero
     product.imag = values.real * zero + values.imag * k
     return product
@@ -131,6 +139,42 @@ def linear_reference(signal, x, left=None, right=None):
         weight = (x[inside] - k.astype(X)).astype(real_type(T))
         result[inside] = times_real(signal[k + 1] - signal[k], weight) + signal[k]
     return result
+
+
+def cubic_reference(signal, x, left=None, right=None):
+    T, X, R = signal.dtype.type, x.dtype.type, real_type(signal.dtype)
+    n = len(signal)
+    bound = X(n - 1)
+    result = np.full(len(x), complex(np.nan, np.nan) if is_complex(T) else np.nan, T)
+    with np.errstate(all="ignore"):
+        result[x < 0] = fill_value(T, left, signal[0])
+        result[x >= bound] = fill_value(T, right, signal[-1])
+        inside = (x >= 0) & (x < bound)
+        i = np.where(inside, x, 0).astype(np.int64)
+        d = (x - i.astype(X)).astype(R)
+        first = inside & (x < 1)
+        # i = n - 2 below the rounded last-interval start (float32 positions on signals
+        # longer than 2**24 + 1) takes the last-interval rule, as the cubic would need s[n].
+        last = inside & ~first & ((x >= bound - X(1)) | (i >= n - 2))
+        middle = inside & ~first & ~last
+        result[first] = times_real(signal[1] - signal[0], d[first]) + signal[0]
+        w = (x[last] - X(n - 2)).astype(R)
+        result[last] = times_real(signal[-1] - signal[-2], w) + signal[-2]
+        i, d = i[middle], d[middle]
+        u, o, t, v = signal[i - 1], signal[i], signal[i + 1], signal[i + 2]
+        half = R(0.5)
+        a = times_real(times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d)
+        b = times_real(((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)),
+                       half)
+        g = times_real(t - u, half)
+        result[middle] = times_real(times_real(a + b, d) + g, d) + o
+    return result
+
+
+REFERENCES = {
+    velquin_interp.velquin_linear_interp: linear_reference,
+    velquin_interp.velquin_cubic_interp: cubic_reference,
+}
 
 
 def assert_same_bits(actual, expected):

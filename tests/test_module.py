@@ -5,10 +5,10 @@ import warnings
 
 import numpy as np
 import pytest
-from helpers import OVERLOADS, assert_same_bits, is_complex, linear_reference
+from helpers import ONE_DIMENSIONAL, OVERLOADS, REFERENCES, assert_same_bits, is_complex
 
 import velquin_interp
-from velquin_interp import velquin_linear_interp as linear
+one_dimensional = pytest.mark.parametrize("interp", ONE_DIMENSIONAL, ids=lambda f: f.__name__)
 
 
 def test_module_docstring_and_contents():
@@ -16,14 +16,16 @@ def test_module_docstring_and_contents():
         "Interpolation of uniformly sampled signal.\n"
         "Given a signal sampled at integer indices, interpolates at arbitrary x positions."
     )
-    assert [name for name in dir(velquin_interp) if not name.startswith("__")] == [
-        "velquin_linear_interp"
+    # The module's namespace keeps the order in which the functions were registered.
+    assert [name for name in vars(velquin_interp) if not name.startswith("__")] == [
+        "velquin_linear_interp", "velquin_cubic_interp"
     ]
 
 
-def test_help_lists_overloads_in_registration_order():
-    doc = linear.__doc__
-    entries = re.findall(r"^(\d+)\. velquin_linear_interp\((.*)\) -> (.*)\n\n(.*)$", doc, re.M)
+@one_dimensional
+def test_help_lists_overloads_in_registration_order(interp):
+    name = interp.__name__
+    entries = re.findall(rf"^(\d+)\. {name}\((.*)\) -> (.*)\n\n(.*)$", interp.__doc__, re.M)
     assert len(entries) == len(OVERLOADS) == 8
     for number, (T, X) in enumerate(OVERLOADS, start=1):
         index, arguments, returned, docstring = entries[number - 1]
@@ -38,23 +40,22 @@ def test_help_lists_overloads_in_registration_order():
         assert docstring == f"Linear interpolation of uniformly sampled signal for {t} data."
 
 
+@one_dimensional
 @pytest.mark.parametrize("T,X", OVERLOADS)
-def test_exact_match_keeps_both_types(T, X):
-    signal = np.array([1, -2.5, 4, 0.125], T) * (1 + 1j if is_complex(T) else 1)
-    x = np.array([-1, 0.3, 1.7, 2.5, 3], X)
-    result = linear(signal, x)
-    assert_same_bits(result, linear_reference(signal, x))
-    by_keyword = linear(right=None, x=x, left=None, signal=signal)
+def test_exact_match_keeps_both_types(interp, T, X):
+    signal = np.array([1, -2.5, 4, 0.125, 3], T) * (1 + 1j if is_complex(T) else 1)
+    x = np.array([-1, 0.3, 1.7, 2.5, 3.5, 4], X)
+    result = interp(signal, x)
+    assert_same_bits(result, REFERENCES[interp](signal, x))
+    by_keyword = interp(right=None, x=x, left=None, signal=signal)
     assert_same_bits(by_keyword, result)
     # The position type shows on a long signal: a float32 bound rounds n - 1 = 2**24 + 1
     # down to 2**24, so only float32 positions fill there.
     long_signal = np.zeros(2**24 + 2, T)  # untouched pages: cheap
-    filled = linear(long_signal, np.array([2**24], X), None, 1)[0] == 1
+    filled = interp(long_signal, np.array([2**24], X), None, 1)[0] == 1
     assert filled == (X == np.float32)
 
 
-def expect(signal, x, dtype):
-    return linear_reference(np.asarray(signal).astype(dtype), np.asarray(x).astype(np.float64))
 
 
 CONVERTED = {
@@ -68,29 +69,33 @@ CONVERTED = {
 }
 
 
+@one_dimensional
 @pytest.mark.parametrize("signal,x,dtype", CONVERTED.values(), ids=CONVERTED.keys())
-def test_inexact_input_reaches_first_overload_that_converts(signal, x, dtype):
-    assert_same_bits(linear(signal, x), expect(signal, x, dtype))
+def test_inexact_input_reaches_first_overload_that_converts(interp, signal, x, dtype):
+    converted = np.asarray(signal).astype(dtype), np.asarray(x).astype(np.float64)
+    assert_same_bits(interp(signal, x), REFERENCES[interp](*converted))
 
 
+@one_dimensional
 @pytest.mark.parametrize("T", [np.complex64, np.complex128])
-def test_integer_positions_drop_imaginary_part_with_warning(T):
+def test_integer_positions_drop_imaginary_part_with_warning(interp, T):
     signal = np.array([1 + 2j, 3 + 6j, 5 - 1j], T)
     with pytest.warns(np.exceptions.ComplexWarning):
-        result = linear(signal, np.array([0, 1, 2]))
+        result = interp(signal, np.array([0, 1, 2]))
     assert result.dtype == np.float32 and result.tolist() == [1, 3, 5]
     # As an error, the warning fails the float32 conversion and complex64 serves the call.
     with warnings.catch_warnings():
         warnings.simplefilter("error", np.exceptions.ComplexWarning)
-        assert_same_bits(linear(signal, np.array([0, 1, 2])), signal.astype(np.complex64))
+        assert_same_bits(interp(signal, np.array([0, 1, 2])), signal.astype(np.complex64))
 
 
+@one_dimensional
 @pytest.mark.parametrize(
     "args,kwargs",
     [((np.ones(3),), {}), ((np.ones(3), [0.5], None, None, None), {}),
      ((np.ones(3), [0.5]), {"fill": 0}), ((), {"signal": np.ones(3)})],
     ids=["too few", "too many", "unknown keyword", "keyword missing x"],
 )
-def test_wrong_arguments_raise_type_error(args, kwargs):
+def test_wrong_arguments_raise_type_error(interp, args, kwargs):
     with pytest.raises(TypeError, match="incompatible function arguments"):
-        linear(*args, **kwargs)
+        interp(*args, **kwargs)
