@@ -1,10 +1,12 @@
-"""Upsample a built-in sample signal and compare the result with the true curve.
+"""Interpolate a built-in sample signal and compare the results with the true curve.
 
 The sample signal is a short Gaussian-windowed chirp, like one echo of a radar or sonar
 pulse, sampled at the integer positions 0..n-1. The demo interpolates it at fractional
-positions, linearly and with the cubic, prints a short table of results and errors against
-the true curve, and writes a plot (default: demo.png; pass another path as the first
-argument).
+positions, linearly and with the cubic, and prints a short table of results and errors
+against the true curve. It then stacks the echoes of a target that moves by a fraction of
+a sample from ping to ping into a small image, and blends two rows of it to estimate the
+echo between two pings. It writes a plot of both (default: demo.png; pass another path as
+the first argument).
 """
 
 import sys
@@ -15,9 +17,15 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 import numpy as np  # noqa: E402
 
-from velquin_interp import velquin_cubic_interp, velquin_linear_interp  # noqa: E402
+from velquin_interp import (  # noqa: E402
+    velquin_cubic_interp,
+    velquin_linear_interp,
+    velquin_linear_vertical_interp_2d,
+)
 
 N_SAMPLES = 32
+N_PINGS = 8
+SHIFT_PER_PING = 0.375  # the target's motion between pings, in samples
 
 
 def true_curve(t):
@@ -26,7 +34,7 @@ def true_curve(t):
     return np.exp(-(((t - 15.5) / 7.0) ** 2)) * np.cos(0.9 * t + 0.012 * t**2)
 
 
-def main(plot_path="demo.png"):
+def upsample_pulse(axes):
     signal = true_curve(np.arange(N_SAMPLES))
     # Fill values mark the outside of the range [0, n-1): below 0 and from n-1 on.
     left, right = np.nan, np.nan
@@ -52,7 +60,6 @@ def main(plot_path="demo.png"):
         where = f"over {inside.sum()} positions in [0, {N_SAMPLES - 1})"
         print(f"max |{name} - true| {where}: {worst:.5f}")
 
-    figure, axes = plt.subplots(figsize=(9, 4))
     axes.plot(fine_x, true_curve(fine_x), color="0.7", lw=3, label="true curve")
     for name, y in fine.items():
         axes.plot(fine_x, y, lw=1.2, label=f"velquin_{name}_interp")
@@ -60,6 +67,32 @@ def main(plot_path="demo.png"):
     axes.set_xlabel("position (samples)")
     axes.set_title("Gaussian-windowed chirp, interpolated at 1200 positions")
     axes.legend(loc="upper right")
+
+
+def blend_pings(axes):
+    t = np.arange(N_SAMPLES)
+    image = np.stack([true_curve(t - SHIFT_PER_PING * ping) for ping in range(N_PINGS)])
+    ping = 2.5
+    blended = velquin_linear_vertical_interp_2d(image, ping)
+    truth = true_curve(t - SHIFT_PER_PING * ping)
+    print(f"\nimage of {N_PINGS} pings x {N_SAMPLES} samples, blended at ping {ping}:")
+    for name, row in [("ping 2", image[2]), ("ping 3", image[3]), ("blend", blended)]:
+        error = np.max(np.abs(row - truth))
+        print(f"  {name:>6}: max |row - true echo at ping {ping}| = {error:.5f}")
+
+    axes.plot(t, truth, color="0.7", lw=3, label=f"true echo at ping {ping}")
+    axes.plot(t, image[2], "--", lw=1, label="ping 2")
+    axes.plot(t, image[3], "--", lw=1, label="ping 3")
+    axes.plot(t, blended, "k.-", lw=1.2, ms=5, label="velquin_linear_vertical_interp_2d")
+    axes.set_xlabel("sample")
+    axes.set_title(f"Two rows of an echo image blended at row {ping}")
+    axes.legend(loc="upper right", fontsize="small")
+
+
+def main(plot_path="demo.png"):
+    figure, (top, bottom) = plt.subplots(2, 1, figsize=(9, 7.5))
+    upsample_pulse(top)
+    blend_pings(bottom)
     figure.tight_layout()
     figure.savefig(plot_path, dpi=110)
     print(f"plot written to {plot_path}")

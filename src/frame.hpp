@@ -1,6 +1,6 @@
-// The checks, buffers, result and fill values that every one-dimensional function runs
-// around its loop. The loops index raw, densely packed buffers and never look at strides:
-// the contiguity test here is what makes that valid, so it comes first.
+// The checks, buffers, result and fill values that every function runs around its loop.
+// The loops index raw, densely packed buffers and never look at strides: the contiguity
+// test here is what makes that valid, so it comes first.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +52,28 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
     const T right_fill = resolve_fill(right, samples[n - 1]);
     loop(samples, n, packed_elements<X>(x_view.ptr), m, left_fill, right_fill,
          static_cast<T*>(result_view.ptr));
+    return result;
+}
+
+// Runs the frame of the row function, then `blend(signal, rows, cols, x, result)`, which
+// must write every result[0..cols-1]. The signal may sit at any alignment.
+template <class T, class Blend>
+array<T> run_vertical_frame(const array<T>& signal, double x, Blend blend) {
+    if (!is_c_contiguous(signal)) {
+        throw std::runtime_error(not_contiguous_message);
+    }
+    const py::buffer_info signal_view = signal.request();
+    if (signal_view.ndim != 2) {
+        throw std::runtime_error("Input array must be 2-dimensional");
+    }
+    const auto rows = static_cast<std::uint64_t>(signal_view.shape[0]);
+    const auto cols = static_cast<std::uint64_t>(signal_view.shape[1]);
+    if (rows < 2) {
+        throw std::runtime_error("Signal must have at least 2 rows");
+    }
+    array<T> result(signal_view.shape[1]);
+    const py::buffer_info result_view = result.request(true);
+    blend(signal_view.ptr, rows, cols, x, static_cast<T*>(result_view.ptr));
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include "frame.hpp"
 #include "kernels/cubic.hpp"
 #include "kernels/linear.hpp"
+#include "kernels/vertical.hpp"
 
 namespace velquin {
 
@@ -17,10 +18,21 @@ std::string one_dimensional_doc() {
            element_traits<T>::name + " data.";
 }
 
+template <class T>
+std::string vertical_doc() {
+    return std::string("Linear vertical interpolation of uniformly sampled signal for ") +
+           element_traits<T>::name + " data.";
+}
+
 template <class T, class X>
 array<T> velquin_linear_interp(array<T> signal, array<X> x, py::object left,
                                py::object right) {
     return run_1d_frame(signal, x, left, right, kernels::linear_interp<T, X>);
+}
+
+template <class T>
+array<T> velquin_linear_vertical_interp_2d(array<T> signal, double x) {
+    return run_vertical_frame(signal, x, kernels::blend_rows<T>);
 }
 
 template <class T, class X>
@@ -40,6 +52,12 @@ void define_one_dimensional(py::module_& module, const char* name,
 template <class T, class X>
 void register_linear_interp(py::module_& module) {
     define_one_dimensional(module, "velquin_linear_interp", &velquin_linear_interp<T, X>);
+}
+
+template <class T>
+void register_vertical_interp(py::module_& module) {
+    module.def("velquin_linear_vertical_interp_2d", &velquin_linear_vertical_interp_2d<T>,
+               vertical_doc<T>().c_str(), py::arg("signal"), py::arg("x"));
 }
 
 template <class T, class X>

@@ -19,6 +19,11 @@ PYBIND11_MODULE(velquin_interp, m) {
     register_linear_interp<complex64, float>(m);
     register_linear_interp<complex128, float>(m);
 
+    register_vertical_interp<float>(m);
+    register_vertical_interp<double>(m);
+    register_vertical_interp<complex64>(m);
+    register_vertical_interp<complex128>(m);
+
     register_cubic_interp<float, double>(m);
     register_cubic_interp<double, double>(m);
     register_cubic_interp<complex64, double>(m);

@@ -109,6 +109,13 @@ def guarded_copy(values, guard):
     return copy
 
 
+def unaligned_copy(values):
+    """The same elements, C-contiguous and read-only, but one byte off their alignment."""
+    raw = bytearray(values.nbytes + 1)
+    raw[1:] = values.tobytes()
+    return np.frombuffer(raw, values.dtype, offset=1).reshape(values.shape)
+
+
 def fill_value(T, fill, default):
     if fill is None:
         return default
@@ -169,6 +176,20 @@ def cubic_reference(signal, x, left=None, right=None):
         g = times_real(t - u, half)
         result[middle] = times_real(times_real(a + b, d) + g, d) + o
     return result
+
+
+def vertical_reference(signal, x):
+    T, R = signal.dtype.type, real_type(signal.dtype)
+    rows = signal.shape[0]
+    if x < 0:
+        return signal[0].copy()
+    if x >= rows - 1:
+        return signal[-1].copy()
+    if np.isnan(x):
+        return np.full(signal.shape[1], complex(np.nan, np.nan) if is_complex(T) else np.nan, T)
+    c = int(x)
+    with np.errstate(all="ignore"):
+        return times_real(signal[c + 1] - signal[c], R(x - c)) + signal[c]
 
 
 REFERENCES = {

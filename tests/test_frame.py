@@ -5,7 +5,7 @@ import sys
 import numpy as np
 import pytest
 from helpers import (ELEMENT_TYPES, NOT_1D, NOT_CONTIGUOUS, ONE_DIMENSIONAL, TOO_SHORT,
-                     cast_message, is_complex)
+                     cast_message, is_complex, unaligned_copy)
 
 pytestmark = pytest.mark.parametrize("interp", ONE_DIMENSIONAL)
 
@@ -54,13 +54,6 @@ def test_fill_value_conversions(interp, T):
         # NumPy's complex scalars convert like NumPy converts them: real part, with a warning.
         with pytest.warns(np.exceptions.ComplexWarning):
             assert interp(signal, x, np.complex128(1 + 2j)).tolist() == [1, 7]
-
-
-def unaligned_copy(values):
-    """The same elements, C-contiguous and read-only, but one byte off their alignment."""
-    raw = bytearray(values.nbytes + 1)
-    raw[1:] = values.tobytes()
-    return np.frombuffer(raw, values.dtype, offset=1)
 
 
 @pytest.mark.parametrize("T", ELEMENT_TYPES)

@@ -5,7 +5,8 @@ import warnings
 
 import numpy as np
 import pytest
-from helpers import ONE_DIMENSIONAL, OVERLOADS, REFERENCES, assert_same_bits, is_complex
+from helpers import (ELEMENT_TYPES, ONE_DIMENSIONAL, OVERLOADS, REFERENCES, assert_same_bits,
+                     is_complex)
 
 import velquin_interp
 one_dimensional = pytest.mark.parametrize("interp", ONE_DIMENSIONAL, ids=lambda f: f.__name__)
@@ -18,26 +19,41 @@ def test_module_docstring_and_contents():
     )
     # The module's namespace keeps the order in which the functions were registered.
     assert [name for name in vars(velquin_interp) if not name.startswith("__")] == [
-        "velquin_linear_interp", "velquin_cubic_interp"
+        "velquin_linear_interp", "velquin_linear_vertical_interp_2d", "velquin_cubic_interp"
     ]
+
+
+def help_entries(function, element_types):
+    """The (arguments, docstring) of each overload in the help text, checking that they are
+    numbered in order and return the expected element types."""
+    name = function.__name__
+    entries = re.findall(rf"^(\d+)\. {name}\((.*)\) -> (.*)\n\n(.*)$", function.__doc__, re.M)
+    assert [int(index) for index, *_ in entries] == list(range(1, len(element_types) + 1))
+    for (_, _, returned, _), T in zip(entries, element_types):
+        assert returned == f"numpy.typing.NDArray[numpy.{np.dtype(T).name}]"
+    return [(arguments, docstring) for _, arguments, _, docstring in entries]
 
 
 @one_dimensional
 def test_help_lists_overloads_in_registration_order(interp):
-    name = interp.__name__
-    entries = re.findall(rf"^(\d+)\. {name}\((.*)\) -> (.*)\n\n(.*)$", interp.__doc__, re.M)
-    assert len(entries) == len(OVERLOADS) == 8
-    for number, (T, X) in enumerate(OVERLOADS, start=1):
-        index, arguments, returned, docstring = entries[number - 1]
+    entries = help_entries(interp, [T for T, _ in OVERLOADS])
+    for (arguments, docstring), (T, X) in zip(entries, OVERLOADS):
         t, x = np.dtype(T).name, np.dtype(X).name
-        assert int(index) == number
         assert re.fullmatch(
             rf"signal: .*numpy\.{t}\], x: .*numpy\.{x}\], left: object = None, "
             r"right: object = None",
             arguments,
         )
-        assert returned == f"numpy.typing.NDArray[numpy.{t}]"
         assert docstring == f"Linear interpolation of uniformly sampled signal for {t} data."
+
+
+def test_vertical_help_lists_overloads_in_registration_order():
+    entries = help_entries(velquin_interp.velquin_linear_vertical_interp_2d, ELEMENT_TYPES)
+    for (arguments, docstring), T in zip(entries, ELEMENT_TYPES):
+        t = np.dtype(T).name
+        assert re.fullmatch(rf"signal: .*numpy\.{t}\], x: [^,]*", arguments)
+        assert docstring == (
+            f"Linear vertical interpolation of uniformly sampled signal for {t} data.")
 
 
 @one_dimensional
