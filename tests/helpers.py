@@ -123,6 +123,11 @@ def fill_value(T, fill, default):
         return T(fill)
 
 
+def nan_array(T, size):
+    """NaN in every component."""
+    return np.full(size, complex(np.nan, np.nan) if is_complex(T) else np.nan, T)
+
+
 def times_real(values, k):
     """Element times a real weight: for complex values the full product with (k, 0)."""
     if not is_complex(values.dtype):
@@ -137,7 +142,7 @@ def times_real(values, k):
 def linear_reference(signal, x, left=None, right=None):
     T, X = signal.dtype.type, x.dtype.type
     bound = X(len(signal) - 1)
-    result = np.full(len(x), complex(np.nan, np.nan) if is_complex(T) else np.nan, T)
+    result = nan_array(T, len(x))
     with np.errstate(all="ignore"):
         result[x < 0] = fill_value(T, left, signal[0])
         result[x >= bound] = fill_value(T, right, signal[-1])
@@ -152,7 +157,7 @@ def cubic_reference(signal, x, left=None, right=None):
     T, X, R = signal.dtype.type, x.dtype.type, real_type(signal.dtype)
     n = len(signal)
     bound = X(n - 1)
-    result = np.full(len(x), complex(np.nan, np.nan) if is_complex(T) else np.nan, T)
+    result = nan_array(T, len(x))
     with np.errstate(all="ignore"):
         result[x < 0] = fill_value(T, left, signal[0])
         result[x >= bound] = fill_value(T, right, signal[-1])
@@ -186,7 +191,7 @@ def vertical_reference(signal, x):
     if x >= rows - 1:
         return signal[-1].copy()
     if np.isnan(x):
-        return np.full(signal.shape[1], complex(np.nan, np.nan) if is_complex(T) else np.nan, T)
+        return nan_array(T, signal.shape[1])
     c = int(x)
     with np.errstate(all="ignore"):
         return times_real(signal[c + 1] - signal[c], R(x - c)) + signal[c]
