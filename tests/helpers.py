@@ -4,6 +4,7 @@ import ctypes
 import mmap
 
 import numpy as np
+import pytest
 
 import velquin_interp
 
@@ -13,6 +14,9 @@ POSITION_TYPES = [np.float64, np.float32]
 OVERLOADS = [(T, X) for X in POSITION_TYPES for T in ELEMENT_TYPES]
 # Functions that share the one-dimensional frame, in registration order.
 ONE_DIMENSIONAL = [velquin_interp.velquin_linear_interp, velquin_interp.velquin_cubic_interp]
+# Runs a test once per one-dimensional function, as its argument `interp`.
+each_one_dimensional = pytest.mark.parametrize("interp", ONE_DIMENSIONAL,
+                                               ids=lambda f: f.__name__)
 
 NOT_CONTIGUOUS = "NDArray must be c contiguous. Warp the NDArray with np.ascontiguousarray"
 NOT_1D = "Input arrays must be 1-dimensional"

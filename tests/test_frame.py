@@ -4,10 +4,10 @@ import sys
 
 import numpy as np
 import pytest
-from helpers import (ELEMENT_TYPES, NOT_1D, NOT_CONTIGUOUS, ONE_DIMENSIONAL, TOO_SHORT,
-                     cast_message, is_complex, unaligned_copy)
+from helpers import (ELEMENT_TYPES, NOT_1D, NOT_CONTIGUOUS, TOO_SHORT, cast_message,
+                     each_one_dimensional, is_complex, unaligned_copy)
 
-pytestmark = pytest.mark.parametrize("interp", ONE_DIMENSIONAL)
+pytestmark = each_one_dimensional
 
 OK_SIGNAL = np.arange(4.0)
 OK_X = np.array([0.5, 1.5])

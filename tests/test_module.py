@@ -5,11 +5,10 @@ import warnings
 
 import numpy as np
 import pytest
-from helpers import (ELEMENT_TYPES, ONE_DIMENSIONAL, OVERLOADS, REFERENCES, assert_same_bits,
-                     is_complex)
+from helpers import (ELEMENT_TYPES, OVERLOADS, REFERENCES, assert_same_bits,
+                     each_one_dimensional, is_complex)
 
 import velquin_interp
-one_dimensional = pytest.mark.parametrize("interp", ONE_DIMENSIONAL, ids=lambda f: f.__name__)
 
 
 def test_module_docstring_and_contents():
@@ -34,7 +33,7 @@ def help_entries(function, element_types):
     return [(arguments, docstring) for _, arguments, _, docstring in entries]
 
 
-@one_dimensional
+@each_one_dimensional
 def test_help_lists_overloads_in_registration_order(interp):
     entries = help_entries(interp, [T for T, _ in OVERLOADS])
     for (arguments, docstring), (T, X) in zip(entries, OVERLOADS):
@@ -56,7 +55,7 @@ def test_vertical_help_lists_overloads_in_registration_order():
             f"Linear vertical interpolation of uniformly sampled signal for {t} data.")
 
 
-@one_dimensional
+@each_one_dimensional
 @pytest.mark.parametrize("T,X", OVERLOADS)
 def test_exact_match_keeps_both_types(interp, T, X):
     signal = np.array([1, -2.5, 4, 0.125, 3], T) * (1 + 1j if is_complex(T) else 1)
@@ -85,14 +84,14 @@ CONVERTED = {
 }
 
 
-@one_dimensional
+@each_one_dimensional
 @pytest.mark.parametrize("signal,x,dtype", CONVERTED.values(), ids=CONVERTED.keys())
 def test_inexact_input_reaches_first_overload_that_converts(interp, signal, x, dtype):
     converted = np.asarray(signal).astype(dtype), np.asarray(x).astype(np.float64)
     assert_same_bits(interp(signal, x), REFERENCES[interp](*converted))
 
 
-@one_dimensional
+@each_one_dimensional
 @pytest.mark.parametrize("T", [np.complex64, np.complex128])
 def test_integer_positions_drop_imaginary_part_with_warning(interp, T):
     signal = np.array([1 + 2j, 3 + 6j, 5 - 1j], T)
@@ -105,7 +104,7 @@ def test_integer_positions_drop_imaginary_part_with_warning(interp, T):
         assert_same_bits(interp(signal, np.array([0, 1, 2])), signal.astype(np.complex64))
 
 
-@one_dimensional
+@each_one_dimensional
 @pytest.mark.parametrize(
     "args,kwargs",
     [((np.ones(3),), {}), ((np.ones(3), [0.5], None, None, None), {}),

@@ -2,8 +2,8 @@
 
 import numpy as np
 import pytest
-from helpers import (ONE_DIMENSIONAL, OVERLOADS, REFERENCES, assert_same_bits,
-                     boundary_positions, guarded_copy, hostile_positions, is_complex,
+from helpers import (OVERLOADS, REFERENCES, assert_same_bits, boundary_positions,
+                     each_one_dimensional, guarded_copy, hostile_positions, is_complex,
                      random_signal)
 
 FILLS = [(None, None), (3, 0.1), (True, 1e300), (-np.inf, np.nan)]
@@ -11,7 +11,7 @@ COMPLEX_FILLS = [(1 + 2j, -0.5j), (complex(np.inf, 1), 2)]
 CASES = [(T, X, *fills) for T, X in OVERLOADS
          for fills in FILLS + (COMPLEX_FILLS if is_complex(T) else [])]
 
-pytestmark = pytest.mark.parametrize("interp", ONE_DIMENSIONAL, ids=lambda f: f.__name__)
+pytestmark = each_one_dimensional
 
 
 @pytest.mark.parametrize("T,X,left,right", CASES)
