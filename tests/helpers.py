@@ -8,6 +8,9 @@ import pytest
 
 import velquin_interp
 
+# Figures of this session's run (examples tried, calls made), printed at its end.
+FIGURES = {}
+
 ELEMENT_TYPES = [np.float32, np.float64, np.complex64, np.complex128]
 POSITION_TYPES = [np.float64, np.float32]
 # (element, position) pairs of the one-dimensional functions, in registration order.
@@ -21,6 +24,8 @@ each_one_dimensional = pytest.mark.parametrize("interp", ONE_DIMENSIONAL,
 NOT_CONTIGUOUS = "NDArray must be c contiguous. Warp the NDArray with np.ascontiguousarray"
 NOT_1D = "Input arrays must be 1-dimensional"
 TOO_SHORT = "Signal must have at least 2 points"
+NOT_2D = "Input array must be 2-dimensional"
+TOO_FEW_ROWS = "Signal must have at least 2 rows"
 
 
 def cast_message(type_name):
@@ -205,6 +210,14 @@ REFERENCES = {
     velquin_interp.velquin_linear_interp: linear_reference,
     velquin_interp.velquin_cubic_interp: cubic_reference,
 }
+
+
+def snapshot(obj):
+    """What a call must not change: an array's layout and bytes, or any other object's repr."""
+    if isinstance(obj, np.ndarray):
+        return (type(obj), obj.dtype, obj.shape, obj.strides, obj.flags.writeable,
+                np.asarray(obj).tobytes())
+    return type(obj), repr(obj)
 
 
 def assert_same_bits(actual, expected):

@@ -4,13 +4,11 @@ from contextlib import nullcontext
 
 import numpy as np
 import pytest
-from helpers import (ELEMENT_TYPES, NOT_CONTIGUOUS, assert_same_bits, guarded_copy, is_complex,
-                     random_signal, unaligned_copy, vertical_reference)
+from helpers import (ELEMENT_TYPES, NOT_2D, NOT_CONTIGUOUS, TOO_FEW_ROWS, assert_same_bits,
+                     guarded_copy, is_complex, random_signal, unaligned_copy,
+                     vertical_reference)
 
 from velquin_interp import velquin_linear_vertical_interp_2d as vertical
-
-NOT_2D = "Input array must be 2-dimensional"
-TOO_FEW_ROWS = "Signal must have at least 2 rows"
 
 
 def random_rows(rng, T, rows, cols):
