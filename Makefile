@@ -28,9 +28,11 @@ demo: $(INSTALLED)
 	$(VPY) examples/demo.py
 
 # Leak detection stays off: the interpreter keeps objects alive until exit by design.
+# --capture=sys leaves file descriptor 2 alone, so a sanitizer report that aborts the run
+# reaches the terminal instead of dying with pytest's captured output.
 sanitize: $(SANITIZE_INSTALLED)
 	VELQUIN_SANITIZE=1 LD_PRELOAD="$(SANITIZER_RUNTIMES)" ASAN_OPTIONS=detect_leaks=0 \
-	UBSAN_OPTIONS=print_stacktrace=1 $(SANITIZE_VPY) -m pytest -p no:cacheprovider
+	UBSAN_OPTIONS=print_stacktrace=1 $(SANITIZE_VPY) -m pytest -p no:cacheprovider --capture=sys
 
 $(VPY) $(SANITIZE_VPY):
 	@test -n "$(PYTHON)" || { echo "error: no working python3.12 found (set PYTHON=...)" >&2; exit 1; }
