@@ -1,5 +1,6 @@
 """Shared test helpers: the type lists, input generators and NumPy references."""
 
+import collections
 import ctypes
 import mmap
 
@@ -9,7 +10,7 @@ import pytest
 import velquin_interp
 
 # Figures of this session's run (examples tried, calls made), printed at its end.
-FIGURES = {}
+FIGURES = collections.Counter()
 
 ELEMENT_TYPES = [np.float32, np.float64, np.complex64, np.complex128]
 POSITION_TYPES = [np.float64, np.float32]

@@ -301,8 +301,7 @@ fills = st.one_of(
 # --- The properties ---------------------------------------------------------------------
 
 def check_call(function, expected_of, *args, **kwargs):
-    key = f"property-based examples: {function.__name__}"
-    FIGURES[key] = FIGURES.get(key, 0) + 1
+    FIGURES[f"property-based examples: {function.__name__}"] += 1
     before = [snapshot(a) for a in (*args, *kwargs.values())]
     # NumPy's forced conversion may drop imaginary parts; the warning is not the point here.
     with warnings.catch_warnings():
