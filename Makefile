@@ -1,6 +1,8 @@
 # Set-up commands: `make test` and `make demo` each build everything they need from a
 # clean clone. The package is reinstalled whenever a build input changes.
 # `make sanitize` runs the same tests against a build checked by ASan and UBSan.
+# `make test-levels` runs them against builds capped at AVX2 and at the scalar kernels.
+# `make bench` times the functions against their peers (BENCH_FLAGS=--quick for a check).
 
 # The first Python 3.12 that actually runs: a pyenv shim can exist and still fail.
 PYTHON ?= $(shell for p in python3.12 $$(pyenv root 2>/dev/null)/versions/3.12*/bin/python3.12; do \
@@ -19,13 +21,30 @@ SANITIZER_RUNTIMES = $(shell $(CXX) -print-file-name=libasan.so):$(shell $(CXX) 
 
 BUILD_INPUTS := pyproject.toml CMakeLists.txt README.md $(shell find src -type f)
 
-.PHONY: test demo sanitize clean
+# Builds whose vectorised kernels stop at a lower level, tested beside the full build.
+CAPPED_LEVELS := x86-64-v3 off
+BENCH_FLAGS ?=
+
+.PHONY: test demo sanitize test-levels bench clean
 
 test: $(INSTALLED)
 	$(VPY) -m pytest
 
 demo: $(INSTALLED)
 	$(VPY) examples/demo.py
+
+bench: $(INSTALLED)
+	$(VPY) benchmarks/bench.py $(BENCH_FLAGS)
+
+# Each capped build goes into its own directory, which shadows the venv's module. The slow
+# memory tests exercise the frame, which no level changes, and run in `make test` only.
+test-levels: $(INSTALLED)
+	for level in $(CAPPED_LEVELS); do \
+		$(VPY) -m pip install --no-deps --upgrade -C cmake.define.VELQUIN_SIMD=$$level \
+			-C build-dir=build/levels/$$level --target build/levels/$$level/lib . && \
+		PYTHONPATH=build/levels/$$level/lib VELQUIN_HIGHEST_LEVEL=$$level \
+			$(VPY) -m pytest -p no:cacheprovider -m "not slow" || exit 1; \
+	done
 
 # Leak detection stays off: the interpreter keeps objects alive until exit by design.
 # --capture=sys leaves file descriptor 2 alone, so a sanitizer report that aborts the run
@@ -39,7 +58,7 @@ $(VPY) $(SANITIZE_VPY):
 	$(PYTHON) -m venv $(dir $(@D))
 
 $(INSTALLED): $(VPY) $(BUILD_INPUTS)
-	$(VPY) -m pip install '.[test,demo]'
+	$(VPY) -m pip install '.[test,demo,bench]'
 	touch $@
 
 $(SANITIZE_INSTALLED): $(SANITIZE_VPY) $(BUILD_INPUTS)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common.hpp"
+#include "dispatch.hpp"
 #include "frame.hpp"
 #include "kernels/cubic.hpp"
 #include "kernels/linear.hpp"
@@ -27,7 +28,10 @@ std::string vertical_doc() {
 template <class T, class X>
 array<T> velquin_linear_interp(array<T> signal, array<X> x, py::object left,
                                py::object right) {
-    return run_1d_frame(signal, x, left, right, kernels::linear_interp<T, X>);
+    return run_1d_frame(signal, x, left, right, [](auto... arguments) {
+        run_kernel<T, X>(linear_interp_levels<T, X>, 2, kernels::linear_interp<T, X>,
+                         arguments...);
+    });
 }
 
 template <class T>
@@ -38,7 +42,11 @@ array<T> velquin_linear_vertical_interp_2d(array<T> signal, double x) {
 template <class T, class X>
 array<T> velquin_cubic_interp(array<T> signal, array<X> x, py::object left,
                               py::object right) {
-    return run_1d_frame(signal, x, left, right, kernels::cubic_interp<T, X>);
+    // Below 4 samples there is no cubic segment, and the vectorised kernel needs one.
+    return run_1d_frame(signal, x, left, right, [](auto... arguments) {
+        run_kernel<T, X>(cubic_interp_levels<T, X>, 4, kernels::cubic_interp<T, X>,
+                         arguments...);
+    });
 }
 
 // Both one-dimensional functions share their docstrings, arguments and defaults.
@@ -63,6 +71,12 @@ void register_vertical_interp(py::module_& module) {
 template <class T, class X>
 void register_cubic_interp(py::module_& module) {
     define_one_dimensional(module, "velquin_cubic_interp", &velquin_cubic_interp<T, X>);
+}
+
+// The kernels this process runs, for benchmarks and tests: "scalar", "x86-64-v3" or
+// "x86-64-v4".
+inline void register_vector_level(py::module_& module) {
+    module.attr("_vector_level") = vector_level_name();
 }
 
 }  // namespace velquin

@@ -1,0 +1,104 @@
+// Choice of kernel per call: the vectorised kernels of the highest instruction-set level
+// that was built and that this CPU runs, else the portable scalar kernels. The level is
+// detected once; every level gives the same bits.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "element.hpp"
+#include "levels.hpp"
+
+// Levels built above the baseline: 0 (none: scalar only), 1 x86-64-v3 (AVX2), 2 x86-64-v4
+// (AVX-512). The build sets it; other architectures get the scalar kernels only.
+#if !defined(VELQUIN_VECTOR_LEVELS) || !defined(__x86_64__)
+#undef VELQUIN_VECTOR_LEVELS
+#define VELQUIN_VECTOR_LEVELS 0
+#endif
+
+namespace velquin {
+
+inline int detect_vector_level() {
+#if VELQUIN_VECTOR_LEVELS > 0
+    __builtin_cpu_init();
+    if (VELQUIN_VECTOR_LEVELS >= 2 && __builtin_cpu_supports("x86-64-v4")) {
+        return 2;
+    }
+    if (__builtin_cpu_supports("x86-64-v3")) {
+        return 1;
+    }
+#endif
+    return 0;
+}
+
+inline int vector_level() {
+    static const int level = detect_vector_level();
+    return level;
+}
+
+inline const char* vector_level_name() {
+    constexpr const char* names[] = {"scalar", "x86-64-v3", "x86-64-v4"};
+    return names[vector_level()];
+}
+
+template <class T>
+inline constexpr int components = sizeof(T) / sizeof(real_t<T>);
+
+// The vectorised kernels pay for their selects and lane assembly only from 8 positions per
+// vector on: with 4 float64 lanes (AVX2) the scalar loop was faster on the machines
+// measured, so those types keep the scalar kernel at that level.
+template <class T>
+inline constexpr bool worth_vectorising(int vector_bytes) {
+    return vector_bytes / static_cast<int>(sizeof(real_t<T>)) >= 8;
+}
+
+template <class T, class X>
+using vector_kernel = void (*)(const void*, std::uint64_t, const void*, std::uint64_t,
+                               const real_t<T>*, const real_t<T>*, real_t<T>*);
+
+// A level's kernel where that level was built, else null.
+#if VELQUIN_VECTOR_LEVELS >= 1
+#define VELQUIN_IF_LEVEL_1(...) __VA_ARGS__
+#else
+#define VELQUIN_IF_LEVEL_1(...) nullptr
+#endif
+#if VELQUIN_VECTOR_LEVELS >= 2
+#define VELQUIN_IF_LEVEL_2(...) __VA_ARGS__
+#else
+#define VELQUIN_IF_LEVEL_2(...) nullptr
+#endif
+
+// One kernel per level, indexed by vector_level(); null where the scalar kernel serves.
+#define VELQUIN_LEVEL_KERNELS(name)                                                      \
+    template <class T, class X>                                                          \
+    inline constexpr vector_kernel<T, X> name##_levels[] = {                             \
+        nullptr,                                                                         \
+        VELQUIN_IF_LEVEL_1(worth_vectorising<T>(32)                                      \
+                               ? &level_x86_64_v3::name<real_t<T>, components<T>, X>     \
+                               : nullptr),                                               \
+        VELQUIN_IF_LEVEL_2(worth_vectorising<T>(64)                                      \
+                               ? &level_x86_64_v4::name<real_t<T>, components<T>, X>     \
+                               : nullptr),                                               \
+    };
+
+VELQUIN_LEVEL_KERNELS(linear_interp)
+VELQUIN_LEVEL_KERNELS(cubic_interp)
+
+// Runs the level's vectorised kernel when there is one and the signal suits it (at least
+// `min_n` samples, indices within 32 bits), else the scalar kernel.
+template <class T, class X, class ScalarKernel>
+void run_kernel(const vector_kernel<T, X> (&levels)[3], std::uint64_t min_n,
+                ScalarKernel scalar, const void* signal, std::uint64_t n, const void* x,
+                std::uint64_t m, const T& left, const T& right, T* result) {
+    using R = real_t<T>;
+    const vector_kernel<T, X> vectorised = levels[vector_level()];
+    if (vectorised != nullptr && n >= min_n &&
+        n - 1 <= std::uint64_t{std::numeric_limits<std::int32_t>::max()}) {
+        vectorised(signal, n, x, m, reinterpret_cast<const R*>(&left),
+                   reinterpret_cast<const R*>(&right), reinterpret_cast<R*>(result));
+        return;
+    }
+    scalar(packed_elements<T>(signal), n, packed_elements<X>(x), m, left, right, result);
+}
+
+}  // namespace velquin

@@ -1,0 +1,127 @@
+// Cubic interpolation, vectorised: the rules, types and evaluation order of cubic.hpp,
+// applied to Lanes positions at a time (one machine vector of R components).
+//
+// Per block of positions p (in X):
+//   inside = 0 <= p < L; lanes outside get p = 0, so the truncation to 32-bit indices is
+//   always defined; NaN lanes are never inside;
+//   i = trunc(p), d = R(p - X(i)), w = R(p - X(n - 2));
+//   all three segments are evaluated in every lane, each in the scalar grouping: the first
+//   interval from s[0], s[1]; the last from s[n-2], s[n-1]; the cubic from the four samples
+//   around i clamped to [1, n-3], so that its loads stay in the signal in every lane;
+//   each lane then takes, in the scalar order of the rules, the first that applies:
+//   p < 0 left fill, p >= L right fill, NaN, p < 1 first interval, p >= L - 1 or
+//   i >= n - 2 last interval, otherwise the cubic.
+// Samples are loaded lane by lane, or, for real signals whose block of indices spans less
+// than two vectors (sorted or clustered positions), as two contiguous vectors and permutes.
+// The last partial block is padded with position 0 and only its own lanes are stored.
+//
+// The caller guarantees n >= 4 and n - 1 < 2^31 (32-bit indices).
+#pragma once
+
+#include "vector.hpp"
+
+namespace velquin::VELQUIN_LEVEL {
+
+template <class R, int C, int Lanes>
+inline elements<R, C, Lanes> catmull_rom(const elements<R, C, Lanes>& u,
+                                         const elements<R, C, Lanes>& o,
+                                         const elements<R, C, Lanes>& t,
+                                         const elements<R, C, Lanes>& v,
+                                         const vec<R, Lanes>& d) {
+    const R half = 0.5;
+    const auto a = times_real(
+        times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);
+    const auto b = times_real(
+        ((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)), half);
+    const auto g = times_real(t - u, half);
+    return times_real(times_real(a + b, d) + g, d) + o;
+}
+
+template <class R, int C, class X>
+void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
+                  std::uint64_t m, const R* left, const R* right, R* result) {
+    constexpr int lanes = vector_bytes / sizeof(R);
+    using positions = vec<X, lanes>;
+    using weights = vec<R, lanes>;
+    using indices = vec<std::int32_t, lanes>;
+    using block_elements = elements<R, C, lanes>;
+
+    const auto* signal = static_cast<const unsigned char*>(signal_data);
+    const auto* x = static_cast<const unsigned char*>(x_data);
+    const X bound = static_cast<X>(n - 1);
+    const X last_interval_start = bound - X(1);
+    const X second_last_position = static_cast<X>(n - 2);
+    const auto last_index = static_cast<std::int32_t>(n - 2);
+    const auto last_cubic_index = static_cast<std::int32_t>(n - 3);
+
+    const auto left_fill = broadcast_element<R, C, lanes>(left);
+    const auto right_fill = broadcast_element<R, C, lanes>(right);
+    const R nan_components[2] = {__builtin_nan(""), __builtin_nan("")};
+    const auto nan = broadcast_element<R, C, lanes>(nan_components);
+    const auto sample = [&](std::uint64_t index) {
+        return broadcast_element<R, C, lanes>(signal + index * C * sizeof(R));
+    };
+    const auto first = sample(0);
+    const auto first_step = sample(1) - first;
+    const auto second_last = sample(n - 2);
+    const auto last_step = sample(n - 1) - second_last;
+
+    auto interpolate = [&](const positions& p) {
+        const mask<X, lanes> inside = (p >= X(0)) & (p < bound);
+        const positions safe = inside ? p : positions{};
+        const indices i = __builtin_convertvector(safe, indices);
+        const weights d =
+            __builtin_convertvector(safe - __builtin_convertvector(i, positions), weights);
+        const weights w = __builtin_convertvector(safe - second_last_position, weights);
+        indices clamped = i < 1 ? indices{} + 1 : i;
+        clamped = clamped > last_cubic_index ? indices{} + last_cubic_index : clamped;
+
+        block_elements u;
+        block_elements o;
+        block_elements t;
+        block_elements v;
+        bool loaded = false;
+        if constexpr (C == 1 && lanes >= 4) {
+            // The four samples of every lane inside a window of two vectors from s[i0 - 1].
+            using window_index = mask<R, lanes>;
+            const auto start = static_cast<std::uint64_t>(clamped[0] - 1);
+            const window_index offset = __builtin_convertvector(clamped - clamped[0], window_index);
+            if (start + 2 * lanes <= n && all_lanes((offset >= 0) & (offset <= 2 * lanes - 4))) {
+                const weights low = load<weights>(signal + start * sizeof(R));
+                const weights high = load<weights>(signal + (start + lanes) * sizeof(R));
+                u.part[0] = __builtin_shuffle(low, high, offset);
+                o.part[0] = __builtin_shuffle(low, high, offset + 1);
+                t.part[0] = __builtin_shuffle(low, high, offset + 2);
+                v.part[0] = __builtin_shuffle(low, high, offset + 3);
+                loaded = true;
+            }
+        }
+        if (!loaded) {
+            u = load_elements<R, C, lanes>(signal, clamped, -1);
+            o = load_elements<R, C, lanes>(signal, clamped, 0);
+            t = load_elements<R, C, lanes>(signal, clamped, 1);
+            v = load_elements<R, C, lanes>(signal, clamped, 2);
+        }
+        const mask<X, lanes> in_last = (p >= last_interval_start) |
+                                       convert_mask<X, lanes>(i >= last_index);
+        block_elements out = catmull_rom(u, o, t, v, d);
+        out = select(convert_mask<R, lanes>(in_last), times_real(last_step, w) + second_last, out);
+        out = select(convert_mask<R, lanes>(p < X(1)), times_real(first_step, d) + first, out);
+        out = select(convert_mask<R, lanes>(inside), out, nan);
+        out = select(convert_mask<R, lanes>(p >= bound), right_fill, out);
+        return select(convert_mask<R, lanes>(p < X(0)), left_fill, out);
+    };
+
+    std::uint64_t j = 0;
+    for (; j + lanes <= m; j += lanes) {
+        store_elements(result + j * C, interpolate(load<positions>(x + j * sizeof(X))), lanes);
+    }
+    if (j < m) {
+        const auto rest = static_cast<int>(m - j);
+        X padded[lanes] = {};
+        std::memcpy(padded, x + j * sizeof(X), sizeof(X) * static_cast<unsigned>(rest));
+        store_elements(result + j * C, interpolate(load<positions>(padded)), rest);
+    }
+}
+
+}  // namespace velquin::VELQUIN_LEVEL

@@ -1,0 +1,87 @@
+// Linear interpolation, vectorised: the rules, types and evaluation order of linear.hpp,
+// applied to Lanes positions at a time (one machine vector of R components).
+//
+// Per block of positions p (in X):
+//   inside = 0 <= p < B; lanes outside get p = 0, so the truncation to 32-bit indices is
+//   always defined and every load stays in the signal; NaN lanes are never inside;
+//   k = trunc(p), w = R(p - X(k)), result = (s[k+1] - s[k]) * w + s[k] lane by lane;
+//   then NaN where not inside, the right fill where p >= B, the left fill where p < 0.
+// Samples are loaded lane by lane, or, for real signals whose block of indices spans less
+// than two vectors (sorted or clustered positions), as two contiguous vectors and a permute.
+// The last partial block is padded with position 0 and only its own lanes are stored.
+//
+// The caller guarantees n >= 2 and n - 1 < 2^31 (32-bit indices).
+#pragma once
+
+#include "vector.hpp"
+
+namespace velquin::VELQUIN_LEVEL {
+
+template <class R, int C, class X>
+void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
+                   std::uint64_t m, const R* left, const R* right, R* result) {
+    constexpr int lanes = vector_bytes / sizeof(R);
+    using positions = vec<X, lanes>;
+    using weights = vec<R, lanes>;
+    using indices = vec<std::int32_t, lanes>;
+    using block_elements = elements<R, C, lanes>;
+
+    const auto* signal = static_cast<const unsigned char*>(signal_data);
+    const auto* x = static_cast<const unsigned char*>(x_data);
+    const X bound = static_cast<X>(n - 1);
+    const auto left_fill = broadcast_element<R, C, lanes>(left);
+    const auto right_fill = broadcast_element<R, C, lanes>(right);
+    const R nan_components[2] = {__builtin_nan(""), __builtin_nan("")};
+    const auto nan = broadcast_element<R, C, lanes>(nan_components);
+
+    auto interpolate = [&](const positions& p) {
+        const mask<X, lanes> inside = (p >= X(0)) & (p < bound);
+        const positions safe = inside ? p : positions{};
+        const indices k = __builtin_convertvector(safe, indices);
+        const weights w =
+            __builtin_convertvector(safe - __builtin_convertvector(k, positions), weights);
+
+        block_elements lower;
+        block_elements upper;
+        bool loaded = false;
+        if constexpr (C == 1 && lanes >= 4) {
+            // Both samples of every lane inside a window of two vectors from s[k0].
+            using window_index = mask<R, lanes>;
+            const auto first = static_cast<std::uint64_t>(k[0]);
+            const window_index offset = __builtin_convertvector(k - k[0], window_index);
+            const auto in_window = (offset >= 0) & (offset <= 2 * lanes - 2);
+            if (first + 2 * lanes <= n && all_lanes(inside) && all_lanes(in_window)) {
+                const weights low = load<weights>(signal + first * sizeof(R));
+                const weights high = load<weights>(signal + (first + lanes) * sizeof(R));
+                lower.part[0] = __builtin_shuffle(low, high, offset);
+                upper.part[0] = __builtin_shuffle(low, high, offset + 1);
+                loaded = true;
+            }
+        }
+        if constexpr (C == 1) {
+            if (!loaded) {
+                load_neighbours<R, lanes>(signal, k, lower.part[0], upper.part[0]);
+            }
+        } else {
+            lower = load_elements<R, C, lanes>(signal, k, 0);
+            upper = load_elements<R, C, lanes>(signal, k, 1);
+        }
+        block_elements out = times_real(upper - lower, w) + lower;
+        out = select(convert_mask<R, lanes>(inside), out, nan);
+        out = select(convert_mask<R, lanes>(p >= bound), right_fill, out);
+        return select(convert_mask<R, lanes>(p < X(0)), left_fill, out);
+    };
+
+    std::uint64_t i = 0;
+    for (; i + lanes <= m; i += lanes) {
+        store_elements(result + i * C, interpolate(load<positions>(x + i * sizeof(X))), lanes);
+    }
+    if (i < m) {
+        const auto rest = static_cast<int>(m - i);
+        X padded[lanes] = {};
+        std::memcpy(padded, x + i * sizeof(X), sizeof(X) * static_cast<unsigned>(rest));
+        store_elements(result + i * C, interpolate(load<positions>(padded)), rest);
+    }
+}
+
+}  // namespace velquin::VELQUIN_LEVEL

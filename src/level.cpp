@@ -1,0 +1,25 @@
+// The vectorised kernels of one instruction-set level. The build compiles this file once
+// per level, with that level's -march flags, VELQUIN_LEVEL naming its namespace and
+// VELQUIN_VECTOR_BYTES its vector width.
+#include "kernels/cubic_vector.hpp"
+#include "kernels/linear_vector.hpp"
+#include "levels.hpp"
+
+namespace velquin::VELQUIN_LEVEL {
+
+#define VELQUIN_INSTANTIATE(R, C, X)                                                        \
+    template void linear_interp<R, C, X>(const void*, std::uint64_t, const void*,          \
+                                         std::uint64_t, const R*, const R*, R*);           \
+    template void cubic_interp<R, C, X>(const void*, std::uint64_t, const void*,           \
+                                        std::uint64_t, const R*, const R*, R*);
+
+VELQUIN_INSTANTIATE(float, 1, double)
+VELQUIN_INSTANTIATE(double, 1, double)
+VELQUIN_INSTANTIATE(float, 2, double)
+VELQUIN_INSTANTIATE(double, 2, double)
+VELQUIN_INSTANTIATE(float, 1, float)
+VELQUIN_INSTANTIATE(double, 1, float)
+VELQUIN_INSTANTIATE(float, 2, float)
+VELQUIN_INSTANTIATE(double, 2, float)
+
+}  // namespace velquin::VELQUIN_LEVEL
