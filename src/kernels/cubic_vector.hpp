@@ -5,14 +5,16 @@
 //   inside = 0 <= p < L; lanes outside get p = 0, so the truncation to 32-bit indices is
 //   always defined; NaN lanes are never inside;
 //   i = trunc(p), d = R(p - X(i)), w = R(p - X(n - 2));
-//   all three segments are evaluated in every lane, each in the scalar grouping: the first
-//   interval from s[0], s[1]; the last from s[n-2], s[n-1]; the cubic from the four samples
-//   around i clamped to [1, n-3], so that its loads stay in the signal in every lane;
-//   each lane then takes, in the scalar order of the rules, the first that applies:
+//   the cubic is evaluated in every lane from the four samples around i clamped to
+//   [1, n-3], so that its loads stay in the signal in every lane; a block wholly inside
+//   the cubic segment is done; otherwise the first and last intervals are evaluated in
+//   every lane too, each in the scalar grouping, and each lane takes, in the scalar order
+//   of the rules, the first that applies:
 //   p < 0 left fill, p >= L right fill, NaN, p < 1 first interval, p >= L - 1 or
 //   i >= n - 2 last interval, otherwise the cubic.
-// Samples are loaded lane by lane, or, for real signals whose block of indices spans less
-// than two vectors (sorted or clustered positions), as two contiguous vectors and permutes.
+// Samples are gathered (one gather instruction per component and neighbour), or, for
+// real signals of 16 lanes whose block of indices spans less than two vectors (sorted or
+// clustered positions), loaded as two contiguous vectors and permutes.
 // The last partial block is padded with position 0 and only its own lanes are stored.
 //
 // The caller guarantees n >= 4 and n - 1 < 2^31 (32-bit indices).
@@ -72,7 +74,6 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         const indices i = __builtin_convertvector(safe, indices);
         const weights d =
             __builtin_convertvector(safe - __builtin_convertvector(i, positions), weights);
-        const weights w = __builtin_convertvector(safe - second_last_position, weights);
         indices clamped = i < 1 ? indices{} + 1 : i;
         clamped = clamped > last_cubic_index ? indices{} + last_cubic_index : clamped;
 
@@ -81,7 +82,7 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         block_elements t;
         block_elements v;
         bool loaded = false;
-        if constexpr (C == 1 && lanes >= 4) {
+        if constexpr (C == 1 && lanes >= window_min_lanes) {
             // The four samples of every lane inside a window of two vectors from s[i0 - 1].
             using window_index = mask<R, lanes>;
             const auto start = static_cast<std::uint64_t>(clamped[0] - 1);
@@ -102,9 +103,15 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
             t = load_elements<R, C, lanes>(signal, clamped, 1);
             v = load_elements<R, C, lanes>(signal, clamped, 2);
         }
+        block_elements out = catmull_rom(u, o, t, v, d);
+        // Blocks wholly inside the cubic segment, the common case, need no selection.
+        if (all_lanes((p >= X(1)) & (p < last_interval_start) &
+                      convert_mask<X, lanes>(i < last_index))) {
+            return out;
+        }
         const mask<X, lanes> in_last = (p >= last_interval_start) |
                                        convert_mask<X, lanes>(i >= last_index);
-        block_elements out = catmull_rom(u, o, t, v, d);
+        const weights w = __builtin_convertvector(safe - second_last_position, weights);
         out = select(convert_mask<R, lanes>(in_last), times_real(last_step, w) + second_last, out);
         out = select(convert_mask<R, lanes>(p < X(1)), times_real(first_step, d) + first, out);
         out = select(convert_mask<R, lanes>(inside), out, nan);

@@ -6,8 +6,9 @@
 //   always defined and every load stays in the signal; NaN lanes are never inside;
 //   k = trunc(p), w = R(p - X(k)), result = (s[k+1] - s[k]) * w + s[k] lane by lane;
 //   then NaN where not inside, the right fill where p >= B, the left fill where p < 0.
-// Samples are loaded lane by lane, or, for real signals whose block of indices spans less
-// than two vectors (sorted or clustered positions), as two contiguous vectors and a permute.
+// Samples are gathered (one gather instruction per component and neighbour), or, for
+// real signals of 16 lanes whose block of indices spans less than two vectors (sorted or
+// clustered positions), loaded as two contiguous vectors and a permute.
 // The last partial block is padded with position 0 and only its own lanes are stored.
 //
 // The caller guarantees n >= 2 and n - 1 < 2^31 (32-bit indices).
@@ -44,7 +45,7 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         block_elements lower;
         block_elements upper;
         bool loaded = false;
-        if constexpr (C == 1 && lanes >= 4) {
+        if constexpr (C == 1 && lanes >= window_min_lanes) {
             // Both samples of every lane inside a window of two vectors from s[k0].
             using window_index = mask<R, lanes>;
             const auto first = static_cast<std::uint64_t>(k[0]);
@@ -58,15 +59,14 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
                 loaded = true;
             }
         }
-        if constexpr (C == 1) {
-            if (!loaded) {
-                load_neighbours<R, lanes>(signal, k, lower.part[0], upper.part[0]);
-            }
-        } else {
+        if (!loaded) {
             lower = load_elements<R, C, lanes>(signal, k, 0);
             upper = load_elements<R, C, lanes>(signal, k, 1);
         }
         block_elements out = times_real(upper - lower, w) + lower;
+        if (all_lanes(inside)) {
+            return out;
+        }
         out = select(convert_mask<R, lanes>(inside), out, nan);
         out = select(convert_mask<R, lanes>(p >= bound), right_fill, out);
         return select(convert_mask<R, lanes>(p < X(0)), left_fill, out);

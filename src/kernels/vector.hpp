@@ -26,6 +26,10 @@ namespace velquin::VELQUIN_LEVEL {
 // Bytes in one machine vector at this level.
 inline constexpr int vector_bytes = VELQUIN_VECTOR_BYTES;
 
+// Blocks of sorted positions load their samples as a two-vector window and permutes from
+// this many lanes on; below it, gather instructions were as fast or faster when measured.
+inline constexpr int window_min_lanes = 16;
+
 template <int Size>
 struct int_of_size;
 template <>
@@ -158,44 +162,59 @@ inline elements<R, C, Lanes> broadcast_element(const void* element) {
     return all;
 }
 
-// Lane l takes the element at index[l] + offset of the signal; scalar loads, which beat
-// gather instructions on the machines measured.
-template <class R, int C, int Lanes, class Index>
-inline elements<R, C, Lanes> load_elements(const unsigned char* signal, const Index& index,
-                                           int offset) {
-    elements<R, C, Lanes> loaded;
-    for (int lane = 0; lane < Lanes; ++lane) {
-        const auto at = static_cast<std::uint64_t>(static_cast<std::int64_t>(index[lane]) + offset);
-        for (int c = 0; c < C; ++c) {
-            R component;
-            std::memcpy(&component, signal + (at * C + c) * sizeof(R), sizeof(R));
-            loaded.part[c][lane] = component;
-        }
+// Component c of the elements at index[l] + offset, one lane each, by a gather
+// instruction: index + offset stays in [0, n - 1] < 2^31; the component is reached through
+// the base address, and the element size through the scale where it is 4 or 8 bytes, or
+// through 64-bit indices doubled for complex128.
+template <class R, int C, int Lanes>
+inline vec<R, Lanes> gather_component(const unsigned char* signal,
+                                      const vec<std::int32_t, Lanes>& at, int c) {
+    const unsigned char* base = signal + c * sizeof(R);
+    vec<R, Lanes> gathered;
+#if defined(__AVX512F__)
+    if constexpr (sizeof(R) == 8 && Lanes == 8 && C == 1) {
+        const __m512d values = _mm512_i32gather_pd(reinterpret_cast<__m256i>(at), base, 8);
+        std::memcpy(&gathered, &values, sizeof gathered);
+        return gathered;
+    } else if constexpr (sizeof(R) == 8 && Lanes == 8) {
+        const auto doubled = __builtin_convertvector(at, vec<std::int64_t, 8>) * 2;
+        const __m512d values = _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, 8);
+        std::memcpy(&gathered, &values, sizeof gathered);
+        return gathered;
+    } else if constexpr (sizeof(R) == 4 && Lanes == 16) {
+        const __m512 values =
+            _mm512_i32gather_ps(reinterpret_cast<__m512i>(at), base, 4 * C);
+        std::memcpy(&gathered, &values, sizeof gathered);
+        return gathered;
     }
-    return loaded;
+#endif
+#if defined(__AVX2__)
+    if constexpr (sizeof(R) == 4 && Lanes == 8) {
+        const __m256 values = _mm256_i32gather_ps(reinterpret_cast<const float*>(base),
+                                                  reinterpret_cast<__m256i>(at), 4 * C);
+        std::memcpy(&gathered, &values, sizeof gathered);
+        return gathered;
+    }
+#endif
+    for (int lane = 0; lane < Lanes; ++lane) {
+        R component;
+        std::memcpy(&component, base + static_cast<std::uint64_t>(at[lane]) * C * sizeof(R),
+                    sizeof(R));
+        gathered[lane] = component;
+    }
+    return gathered;
 }
 
-// Lane l takes s[index[l]] into `lower` and s[index[l] + 1] into `upper`, for real
-// signals: one load of both neighbours per lane, then two permutes that split them.
-template <class R, int Lanes, class Index>
-inline void load_neighbours(const unsigned char* signal, const Index& index,
-                            vec<R, Lanes>& lower, vec<R, Lanes>& upper) {
-    using lane_index = typename int_of_size<sizeof(R)>::type;
-    vec<R, 2> neighbours[Lanes];
-    for (int lane = 0; lane < Lanes; ++lane) {
-        const auto at = static_cast<std::uint64_t>(static_cast<std::int64_t>(index[lane]));
-        std::memcpy(&neighbours[lane], signal + at * sizeof(R), sizeof(vec<R, 2>));
+// Lane l takes the element at index[l] + offset of the signal.
+template <class R, int C, int Lanes>
+inline elements<R, C, Lanes> load_elements(const unsigned char* signal,
+                                           const vec<std::int32_t, Lanes>& index, int offset) {
+    const vec<std::int32_t, Lanes> at = index + offset;
+    elements<R, C, Lanes> loaded;
+    for (int c = 0; c < C; ++c) {
+        loaded.part[c] = gather_component<R, C, Lanes>(signal, at, c);
     }
-    vec<R, Lanes> first_half;
-    vec<R, Lanes> second_half;
-    std::memcpy(&first_half, &neighbours[0], sizeof first_half);
-    std::memcpy(&second_half, &neighbours[Lanes / 2], sizeof second_half);
-    vec<lane_index, Lanes> even;
-    for (int lane = 0; lane < Lanes; ++lane) {
-        even[lane] = static_cast<lane_index>(2 * lane);
-    }
-    lower = __builtin_shuffle(first_half, second_half, even);
-    upper = __builtin_shuffle(first_half, second_half, even + 1);
+    return loaded;
 }
 
 // `chosen` where the lanes of `where` are set, else `otherwise`.
