@@ -13,12 +13,14 @@ namespace py = pybind11;
 
 // Every array argument and result keeps pybind11's default flags (force-cast, no layout
 // demand): the frame checks the layout itself, so that a wrong layout gets our message.
-// A class of its own only so that its argument caster (below) can take a shortcut.
+// A class of its own so that its argument caster (below) can take shortcuts.
 template <class T>
 class array : public py::array_t<T> {
 public:
     using py::array_t<T>::array_t;
-    array() = default;
+    // Null until assigned: array_t's own default constructor allocates an empty array, and
+    // every argument caster the dispatcher tries default-constructs its value.
+    array() : py::array_t<T>(py::handle(), py::object::borrowed_t{}) {}
     explicit array(py::array_t<T>&& converted) : py::array_t<T>(std::move(converted)) {}
 };
 
