@@ -15,7 +15,6 @@
 // Samples are gathered (one gather instruction per component and neighbour), or, for
 // real signals of 16 lanes whose block of indices spans less than two vectors (sorted or
 // clustered positions), loaded as two contiguous vectors and permutes.
-// The last partial block is padded with position 0 and only its own lanes are stored.
 //
 // The caller guarantees n >= 4 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -119,16 +118,7 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         return select(convert_mask<R, lanes>(p < X(0)), left_fill, out);
     };
 
-    std::uint64_t j = 0;
-    for (; j + lanes <= m; j += lanes) {
-        store_elements(result + j * C, interpolate(load<positions>(x + j * sizeof(X))), lanes);
-    }
-    if (j < m) {
-        const auto rest = static_cast<int>(m - j);
-        X padded[lanes] = {};
-        std::memcpy(padded, x + j * sizeof(X), sizeof(X) * static_cast<unsigned>(rest));
-        store_elements(result + j * C, interpolate(load<positions>(padded)), rest);
-    }
+    run_blocks<R, C, X, lanes>(x, m, result, interpolate);
 }
 
 }  // namespace velquin::VELQUIN_LEVEL

@@ -9,7 +9,6 @@
 // Samples are gathered (one gather instruction per component and neighbour), or, for
 // real signals of 16 lanes whose block of indices spans less than two vectors (sorted or
 // clustered positions), loaded as two contiguous vectors and a permute.
-// The last partial block is padded with position 0 and only its own lanes are stored.
 //
 // The caller guarantees n >= 2 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -72,16 +71,7 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         return select(convert_mask<R, lanes>(p < X(0)), left_fill, out);
     };
 
-    std::uint64_t i = 0;
-    for (; i + lanes <= m; i += lanes) {
-        store_elements(result + i * C, interpolate(load<positions>(x + i * sizeof(X))), lanes);
-    }
-    if (i < m) {
-        const auto rest = static_cast<int>(m - i);
-        X padded[lanes] = {};
-        std::memcpy(padded, x + i * sizeof(X), sizeof(X) * static_cast<unsigned>(rest));
-        store_elements(result + i * C, interpolate(load<positions>(padded)), rest);
-    }
+    run_blocks<R, C, X, lanes>(x, m, result, interpolate);
 }
 
 }  // namespace velquin::VELQUIN_LEVEL

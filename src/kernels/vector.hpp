@@ -247,4 +247,22 @@ inline void store_elements(R* result, const elements<R, C, Lanes>& value, int co
     std::memcpy(result, packed, sizeof(R) * C * static_cast<unsigned>(count));
 }
 
+// Runs `interpolate` over the positions in blocks of Lanes and stores each block's
+// elements into `result`. The last, partial block is padded with position 0 and stores
+// only its own lanes.
+template <class R, int C, class X, int Lanes, class Interpolate>
+void run_blocks(const unsigned char* x, std::uint64_t m, R* result, Interpolate interpolate) {
+    using positions = vec<X, Lanes>;
+    std::uint64_t i = 0;
+    for (; i + Lanes <= m; i += Lanes) {
+        store_elements(result + i * C, interpolate(load<positions>(x + i * sizeof(X))), Lanes);
+    }
+    if (i < m) {
+        const auto rest = static_cast<int>(m - i);
+        X padded[Lanes] = {};
+        std::memcpy(padded, x + i * sizeof(X), sizeof(X) * static_cast<unsigned>(rest));
+        store_elements(result + i * C, interpolate(load<positions>(padded)), rest);
+    }
+}
+
 }  // namespace velquin::VELQUIN_LEVEL
