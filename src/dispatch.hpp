@@ -44,14 +44,6 @@ inline const char* vector_level_name() {
 template <class T>
 inline constexpr int components = sizeof(T) / sizeof(real_t<T>);
 
-// The vectorised kernels pay for their selects and lane assembly only from 8 positions per
-// vector on: with 4 float64 lanes (AVX2) the scalar loop was faster on the machines
-// measured, so those types keep the scalar kernel at that level.
-template <class T>
-inline constexpr bool worth_vectorising(int vector_bytes) {
-    return vector_bytes / static_cast<int>(sizeof(real_t<T>)) >= 8;
-}
-
 template <class T, class X>
 using vector_kernel = void (*)(const void*, std::uint64_t, const void*, std::uint64_t,
                                const real_t<T>*, const real_t<T>*, real_t<T>*);
@@ -68,17 +60,13 @@ using vector_kernel = void (*)(const void*, std::uint64_t, const void*, std::uin
 #define VELQUIN_IF_LEVEL_2(...) nullptr
 #endif
 
-// One kernel per level, indexed by vector_level(); null where the scalar kernel serves.
-#define VELQUIN_LEVEL_KERNELS(name)                                                      \
-    template <class T, class X>                                                          \
-    inline constexpr vector_kernel<T, X> name##_levels[] = {                             \
-        nullptr,                                                                         \
-        VELQUIN_IF_LEVEL_1(worth_vectorising<T>(32)                                      \
-                               ? &level_x86_64_v3::name<real_t<T>, components<T>, X>     \
-                               : nullptr),                                               \
-        VELQUIN_IF_LEVEL_2(worth_vectorising<T>(64)                                      \
-                               ? &level_x86_64_v4::name<real_t<T>, components<T>, X>     \
-                               : nullptr),                                               \
+// One kernel per level, indexed by vector_level().
+#define VELQUIN_LEVEL_KERNELS(name)                                                   \
+    template <class T, class X>                                                       \
+    inline constexpr vector_kernel<T, X> name##_levels[] = {                          \
+        nullptr,                                                                      \
+        VELQUIN_IF_LEVEL_1(&level_x86_64_v3::name<real_t<T>, components<T>, X>),      \
+        VELQUIN_IF_LEVEL_2(&level_x86_64_v4::name<real_t<T>, components<T>, X>),      \
     };
 
 VELQUIN_LEVEL_KERNELS(linear_interp)

@@ -162,45 +162,40 @@ inline elements<R, C, Lanes> broadcast_element(const void* element) {
     return all;
 }
 
-// Component c of the elements at index[l] + offset, one lane each, by a gather
-// instruction: index + offset stays in [0, n - 1] < 2^31; the component is reached through
-// the base address, and the element size through the scale where it is 4 or 8 bytes, or
-// through 64-bit indices doubled for complex128.
+// Component c of the elements at[l], one lane each, by one gather instruction. at[l] is
+// in [0, n - 1], n - 1 < 2^31. The component is reached through the base address and the
+// element size through the scale where it is 4 or 8 bytes; complex128 elements (16 bytes)
+// take 64-bit indices, doubled. Gathers were faster than loads lane by lane, and, below 16
+// lanes, than window loads and permutes, on the machines measured.
 template <class R, int C, int Lanes>
 inline vec<R, Lanes> gather_component(const unsigned char* signal,
                                       const vec<std::int32_t, Lanes>& at, int c) {
+    static_assert(sizeof(R) * Lanes == vector_bytes, "one machine vector per component");
     const unsigned char* base = signal + c * sizeof(R);
     vec<R, Lanes> gathered;
-#if defined(__AVX512F__)
-    if constexpr (sizeof(R) == 8 && Lanes == 8 && C == 1) {
+    if constexpr (vector_bytes == 64 && sizeof(R) == 8 && C == 1) {
         const __m512d values = _mm512_i32gather_pd(reinterpret_cast<__m256i>(at), base, 8);
         std::memcpy(&gathered, &values, sizeof gathered);
-        return gathered;
-    } else if constexpr (sizeof(R) == 8 && Lanes == 8) {
-        const auto doubled = __builtin_convertvector(at, vec<std::int64_t, 8>) * 2;
+    } else if constexpr (vector_bytes == 64 && sizeof(R) == 8) {
+        const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
         const __m512d values = _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, 8);
         std::memcpy(&gathered, &values, sizeof gathered);
-        return gathered;
-    } else if constexpr (sizeof(R) == 4 && Lanes == 16) {
-        const __m512 values =
-            _mm512_i32gather_ps(reinterpret_cast<__m512i>(at), base, 4 * C);
+    } else if constexpr (vector_bytes == 64) {
+        const __m512 values = _mm512_i32gather_ps(reinterpret_cast<__m512i>(at), base, 4 * C);
         std::memcpy(&gathered, &values, sizeof gathered);
-        return gathered;
-    }
-#endif
-#if defined(__AVX2__)
-    if constexpr (sizeof(R) == 4 && Lanes == 8) {
+    } else if constexpr (sizeof(R) == 8 && C == 1) {
+        const __m256d values = _mm256_i32gather_pd(reinterpret_cast<const double*>(base),
+                                                   reinterpret_cast<__m128i>(at), 8);
+        std::memcpy(&gathered, &values, sizeof gathered);
+    } else if constexpr (sizeof(R) == 8) {
+        const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
+        const __m256d values = _mm256_i64gather_pd(reinterpret_cast<const double*>(base),
+                                                   reinterpret_cast<__m256i>(doubled), 8);
+        std::memcpy(&gathered, &values, sizeof gathered);
+    } else {
         const __m256 values = _mm256_i32gather_ps(reinterpret_cast<const float*>(base),
                                                   reinterpret_cast<__m256i>(at), 4 * C);
         std::memcpy(&gathered, &values, sizeof gathered);
-        return gathered;
-    }
-#endif
-    for (int lane = 0; lane < Lanes; ++lane) {
-        R component;
-        std::memcpy(&component, base + static_cast<std::uint64_t>(at[lane]) * C * sizeof(R),
-                    sizeof(R));
-        gathered[lane] = component;
     }
     return gathered;
 }
