@@ -1,5 +1,5 @@
 // Linear interpolation, vectorised: the rules, types and evaluation order of linear.hpp,
-// applied to Lanes positions at a time (one machine vector of R components).
+// applied to a block of positions at a time (one machine vector of R or of X).
 //
 // Per block of positions p (in X):
 //   inside = 0 <= p < B; lanes outside get p = 0, so the truncation to 32-bit indices is
@@ -20,7 +20,7 @@ namespace velquin::VELQUIN_LEVEL {
 template <class R, int C, class X>
 void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
                    std::uint64_t m, const R* left, const R* right, R* result) {
-    constexpr int lanes = vector_bytes / sizeof(R);
+    constexpr int lanes = lanes_of<R, X>;
     using positions = vec<X, lanes>;
     using weights = vec<R, lanes>;
     using indices = vec<std::int32_t, lanes>;

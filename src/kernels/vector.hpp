@@ -26,6 +26,12 @@ namespace velquin::VELQUIN_LEVEL {
 // Bytes in one machine vector at this level.
 inline constexpr int vector_bytes = VELQUIN_VECTOR_BYTES;
 
+// Positions per block: as many as fit one machine vector in both the component type R
+// and the position type X. A wider generic vector would be split by the compiler, and its
+// comparisons were split into scalar ones.
+template <class R, class X>
+inline constexpr int lanes_of = vector_bytes / static_cast<int>(sizeof(R) > sizeof(X) ? sizeof(R) : sizeof(X));
+
 // Blocks of sorted positions load their samples as a two-vector window and permutes from
 // this many lanes on; below it, gather instructions were as fast or faster when measured.
 inline constexpr int window_min_lanes = 16;
@@ -170,31 +176,40 @@ inline elements<R, C, Lanes> broadcast_element(const void* element) {
 template <class R, int C, int Lanes>
 inline vec<R, Lanes> gather_component(const unsigned char* signal,
                                       const vec<std::int32_t, Lanes>& at, int c) {
-    static_assert(sizeof(R) * Lanes == vector_bytes, "one machine vector per component");
+    constexpr int bytes = sizeof(R) * Lanes;
+    static_assert(bytes <= vector_bytes && (bytes == 64 || bytes == 32 || bytes == 16),
+                  "one machine vector or a half or quarter of one per component");
     const unsigned char* base = signal + c * sizeof(R);
+    const auto* doubles = reinterpret_cast<const double*>(base);
+    const auto* floats = reinterpret_cast<const float*>(base);
     vec<R, Lanes> gathered;
-    if constexpr (vector_bytes == 64 && sizeof(R) == 8 && C == 1) {
-        const __m512d values = _mm512_i32gather_pd(reinterpret_cast<__m256i>(at), base, 8);
-        std::memcpy(&gathered, &values, sizeof gathered);
-    } else if constexpr (vector_bytes == 64 && sizeof(R) == 8) {
+    if constexpr (sizeof(R) == 8 && C == 2) {
         const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
-        const __m512d values = _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, 8);
-        std::memcpy(&gathered, &values, sizeof gathered);
-    } else if constexpr (vector_bytes == 64) {
+        if constexpr (bytes == 64) {
+            const __m512d values = _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, 8);
+            std::memcpy(&gathered, &values, sizeof gathered);
+        } else {
+            static_assert(bytes == 32, "at least 4 lanes");
+            const __m256d values = _mm256_i64gather_pd(doubles, reinterpret_cast<__m256i>(doubled), 8);
+            std::memcpy(&gathered, &values, sizeof gathered);
+        }
+    } else if constexpr (sizeof(R) == 8) {
+        if constexpr (bytes == 64) {
+            const __m512d values = _mm512_i32gather_pd(reinterpret_cast<__m256i>(at), base, 8);
+            std::memcpy(&gathered, &values, sizeof gathered);
+        } else {
+            static_assert(bytes == 32, "at least 4 lanes");
+            const __m256d values = _mm256_i32gather_pd(doubles, reinterpret_cast<__m128i>(at), 8);
+            std::memcpy(&gathered, &values, sizeof gathered);
+        }
+    } else if constexpr (bytes == 64) {
         const __m512 values = _mm512_i32gather_ps(reinterpret_cast<__m512i>(at), base, 4 * C);
         std::memcpy(&gathered, &values, sizeof gathered);
-    } else if constexpr (sizeof(R) == 8 && C == 1) {
-        const __m256d values = _mm256_i32gather_pd(reinterpret_cast<const double*>(base),
-                                                   reinterpret_cast<__m128i>(at), 8);
-        std::memcpy(&gathered, &values, sizeof gathered);
-    } else if constexpr (sizeof(R) == 8) {
-        const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
-        const __m256d values = _mm256_i64gather_pd(reinterpret_cast<const double*>(base),
-                                                   reinterpret_cast<__m256i>(doubled), 8);
+    } else if constexpr (bytes == 32) {
+        const __m256 values = _mm256_i32gather_ps(floats, reinterpret_cast<__m256i>(at), 4 * C);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else {
-        const __m256 values = _mm256_i32gather_ps(reinterpret_cast<const float*>(base),
-                                                  reinterpret_cast<__m256i>(at), 4 * C);
+        const __m128 values = _mm_i32gather_ps(floats, reinterpret_cast<__m128i>(at), 4 * C);
         std::memcpy(&gathered, &values, sizeof gathered);
     }
     return gathered;
