@@ -5,7 +5,8 @@
 //   inside = 0 <= p < B; lanes outside get p = 0, so the truncation to 32-bit indices is
 //   always defined and every load stays in the signal; NaN lanes are never inside;
 //   k = trunc(p), w = R(p - X(k)), result = (s[k+1] - s[k]) * w + s[k] lane by lane;
-//   then NaN where not inside, the right fill where p >= B, the left fill where p < 0.
+//   then, unless every lane is inside, NaN where not inside, the right fill where p >= B,
+//   the left fill where p < 0.
 // Samples are gathered (one gather instruction per component and neighbour), or, for
 // real signals of 16 lanes whose block of indices spans less than two vectors (sorted or
 // clustered positions), loaded as two contiguous vectors and a permute.
@@ -50,7 +51,7 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
             const auto first = static_cast<std::uint64_t>(k[0]);
             const window_index offset = __builtin_convertvector(k - k[0], window_index);
             const auto in_window = (offset >= 0) & (offset <= 2 * lanes - 2);
-            if (first + 2 * lanes <= n && all_lanes(inside) && all_lanes(in_window)) {
+            if (first + 2 * lanes <= n && all_lanes(in_window)) {
                 const weights low = load<weights>(signal + first * sizeof(R));
                 const weights high = load<weights>(signal + (first + lanes) * sizeof(R));
                 lower.part[0] = __builtin_shuffle(low, high, offset);

@@ -4,8 +4,9 @@
 // for each level's translation unit. Code compiled for AVX-512 must never be merged by the
 // linker into the baseline path, so nothing here is an inline function or template of a
 // namespace the levels share, and nothing here uses the standard library beyond integer
-// types and memcpy (a builtin). Vectors are GCC's generic vector types: the same source is
-// lowered to SSE2, AVX2 or AVX-512 instructions by each level's compiler flags.
+// types and memcpy (a builtin). Vectors are GCC's generic vector types, lowered to AVX2 or
+// AVX-512 instructions by each level's compiler flags; gathers and mask tests are written
+// with intrinsics.
 //
 // Element types are handled as components: a real element is one component R, a complex
 // element two (re, im), kept in separate vectors. Every operation is the lane-wise IEEE
@@ -30,7 +31,8 @@ inline constexpr int vector_bytes = VELQUIN_VECTOR_BYTES;
 // and the position type X. A wider generic vector would be split by the compiler, and its
 // comparisons were split into scalar ones.
 template <class R, class X>
-inline constexpr int lanes_of = vector_bytes / static_cast<int>(sizeof(R) > sizeof(X) ? sizeof(R) : sizeof(X));
+inline constexpr int lanes_of =
+    vector_bytes / static_cast<int>(sizeof(R) > sizeof(X) ? sizeof(R) : sizeof(X));
 
 // Blocks of sorted positions load their samples as a two-vector window and permutes from
 // this many lanes on; below it, gather instructions were as fast or faster when measured.
@@ -87,29 +89,19 @@ inline mask<To, Lanes> convert_mask(const From& lanes) {
     return __builtin_convertvector(lanes, mask<To, Lanes>);
 }
 
-// True when every lane of a mask is set: halves are ANDed down to one machine vector,
-// whose sign bits the level's movemask or compare instruction tests at once.
+// True when every lane of a mask (at most one machine vector) is set, tested at once by
+// the level's compare or movemask instruction.
 template <class M>
 inline bool all_lanes(const M& lanes) {
-    using words = vec<std::int64_t, sizeof(M) / 8>;
-    words all;
-    std::memcpy(&all, &lanes, sizeof(M));
-    if constexpr (sizeof(M) > vector_bytes) {
-        using half = vec<std::int64_t, sizeof(M) / 16>;
-        half low;
-        half high;
-        std::memcpy(&low, &all, sizeof(half));
-        std::memcpy(&high, reinterpret_cast<const unsigned char*>(&all) + sizeof(half),
-                    sizeof(half));
-        return all_lanes(low & high);
-    } else if constexpr (sizeof(M) == 64) {
-        return _mm512_cmpneq_epi64_mask(reinterpret_cast<__m512i>(all),
+    static_assert(sizeof(M) <= vector_bytes, "blocks fit one machine vector");
+    if constexpr (sizeof(M) == 64) {
+        return _mm512_cmpneq_epi64_mask(reinterpret_cast<__m512i>(lanes),
                                         _mm512_set1_epi64(-1)) == 0;
     } else if constexpr (sizeof(M) == 32) {
-        return _mm256_movemask_epi8(reinterpret_cast<__m256i>(all)) == -1;
+        return _mm256_movemask_epi8(reinterpret_cast<__m256i>(lanes)) == -1;
     } else {
         static_assert(sizeof(M) == 16, "masks are at least 16 bytes");
-        return _mm_movemask_epi8(reinterpret_cast<__m128i>(all)) == 0xFFFF;
+        return _mm_movemask_epi8(reinterpret_cast<__m128i>(lanes)) == 0xFFFF;
     }
 }
 
@@ -186,11 +178,13 @@ inline vec<R, Lanes> gather_component(const unsigned char* signal,
     if constexpr (sizeof(R) == 8 && C == 2) {
         const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
         if constexpr (bytes == 64) {
-            const __m512d values = _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, 8);
+            const __m512d values =
+                _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, 8);
             std::memcpy(&gathered, &values, sizeof gathered);
         } else {
             static_assert(bytes == 32, "at least 4 lanes");
-            const __m256d values = _mm256_i64gather_pd(doubles, reinterpret_cast<__m256i>(doubled), 8);
+            const __m256d values =
+                _mm256_i64gather_pd(doubles, reinterpret_cast<__m256i>(doubled), 8);
             std::memcpy(&gathered, &values, sizeof gathered);
         }
     } else if constexpr (sizeof(R) == 8) {
@@ -199,14 +193,16 @@ inline vec<R, Lanes> gather_component(const unsigned char* signal,
             std::memcpy(&gathered, &values, sizeof gathered);
         } else {
             static_assert(bytes == 32, "at least 4 lanes");
-            const __m256d values = _mm256_i32gather_pd(doubles, reinterpret_cast<__m128i>(at), 8);
+            const __m256d values =
+                _mm256_i32gather_pd(doubles, reinterpret_cast<__m128i>(at), 8);
             std::memcpy(&gathered, &values, sizeof gathered);
         }
     } else if constexpr (bytes == 64) {
         const __m512 values = _mm512_i32gather_ps(reinterpret_cast<__m512i>(at), base, 4 * C);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else if constexpr (bytes == 32) {
-        const __m256 values = _mm256_i32gather_ps(floats, reinterpret_cast<__m256i>(at), 4 * C);
+        const __m256 values =
+            _mm256_i32gather_ps(floats, reinterpret_cast<__m256i>(at), 4 * C);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else {
         const __m128 values = _mm_i32gather_ps(floats, reinterpret_cast<__m128i>(at), 4 * C);
