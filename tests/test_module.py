@@ -67,6 +67,11 @@ def test_exact_match_keeps_both_types(interp, T, X):
     assert_same_bits(result, REFERENCES[interp](signal, x))
     by_keyword = interp(right=None, x=x, left=None, signal=signal)
     assert_same_bits(by_keyword, result)
+    # Subclasses and dtypes that carry metadata are exact matches too.
+    subclass = type("Subclass", (np.ndarray,), {})
+    tagged = signal.astype(np.dtype(T, metadata={"unit": "V"}))
+    assert_same_bits(interp(signal.view(subclass), x), result)
+    assert_same_bits(interp(tagged, x.view(subclass)), result)
     # The position type shows on a long signal: a float32 bound rounds n - 1 = 2**24 + 1
     # down to 2**24, so only float32 positions fill there.
     long_signal = np.zeros(2**24 + 2, T)  # untouched pages: cheap
