@@ -5,6 +5,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <utility>
+
 #include "element.hpp"
 
 namespace velquin {
@@ -51,8 +53,8 @@ struct element_traits<complex128> {
 // dtype is taken as it is, as pybind11's conversion call would return it unchanged; an
 // ndarray of another of the four element types is refused at once when conversions are
 // not allowed, as pybind11's equivalence test would refuse it. Everything else goes
-// through pybind11's caster. The shortcut halves the cost of a short call, most of which
-// the dispatcher spends loading arguments for the overloads it tries.
+// through pybind11's caster. The dispatcher loads arguments for every overload it tries,
+// so these loads are most of the cost of a short call.
 namespace pybind11::detail {
 
 template <class T>
