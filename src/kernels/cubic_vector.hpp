@@ -55,10 +55,7 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
     const auto last_index = static_cast<std::int32_t>(n - 2);
     const auto last_cubic_index = static_cast<std::int32_t>(n - 3);
 
-    const auto left_fill = broadcast_element<R, C, lanes>(left);
-    const auto right_fill = broadcast_element<R, C, lanes>(right);
-    const R nan_components[2] = {__builtin_nan(""), __builtin_nan("")};
-    const auto nan = broadcast_element<R, C, lanes>(nan_components);
+    const outside_values<R, C, lanes> outside(left, right);
     const auto sample = [&](std::uint64_t index) {
         return broadcast_element<R, C, lanes>(signal + index * C * sizeof(R));
     };
@@ -68,11 +65,9 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
     const auto last_step = sample(n - 1) - second_last;
 
     auto interpolate = [&](const positions& p) {
-        const mask<X, lanes> inside = (p >= X(0)) & (p < bound);
-        const positions safe = inside ? p : positions{};
-        const indices i = __builtin_convertvector(safe, indices);
-        const weights d =
-            __builtin_convertvector(safe - __builtin_convertvector(i, positions), weights);
+        const split_block<R, X, lanes> block(p, bound);
+        const auto& i = block.index;
+        const auto& d = block.weight;
         indices clamped = i < 1 ? indices{} + 1 : i;
         clamped = clamped > last_cubic_index ? indices{} + last_cubic_index : clamped;
 
@@ -110,12 +105,10 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         }
         const mask<X, lanes> in_last = (p >= last_interval_start) |
                                        convert_mask<X, lanes>(i >= last_index);
-        const weights w = __builtin_convertvector(safe - second_last_position, weights);
+        const weights w = __builtin_convertvector(block.safe - second_last_position, weights);
         out = select(convert_mask<R, lanes>(in_last), times_real(last_step, w) + second_last, out);
         out = select(convert_mask<R, lanes>(p < X(1)), times_real(first_step, d) + first, out);
-        out = select(convert_mask<R, lanes>(inside), out, nan);
-        out = select(convert_mask<R, lanes>(p >= bound), right_fill, out);
-        return select(convert_mask<R, lanes>(p < X(0)), left_fill, out);
+        return outside.apply(out, p, block.inside, bound);
     };
 
     run_blocks<R, C, X, lanes>(x, m, result, interpolate);

@@ -24,23 +24,16 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
     constexpr int lanes = lanes_of<R, X>;
     using positions = vec<X, lanes>;
     using weights = vec<R, lanes>;
-    using indices = vec<std::int32_t, lanes>;
     using block_elements = elements<R, C, lanes>;
 
     const auto* signal = static_cast<const unsigned char*>(signal_data);
     const auto* x = static_cast<const unsigned char*>(x_data);
     const X bound = static_cast<X>(n - 1);
-    const auto left_fill = broadcast_element<R, C, lanes>(left);
-    const auto right_fill = broadcast_element<R, C, lanes>(right);
-    const R nan_components[2] = {__builtin_nan(""), __builtin_nan("")};
-    const auto nan = broadcast_element<R, C, lanes>(nan_components);
+    const outside_values<R, C, lanes> outside(left, right);
 
     auto interpolate = [&](const positions& p) {
-        const mask<X, lanes> inside = (p >= X(0)) & (p < bound);
-        const positions safe = inside ? p : positions{};
-        const indices k = __builtin_convertvector(safe, indices);
-        const weights w =
-            __builtin_convertvector(safe - __builtin_convertvector(k, positions), weights);
+        const split_block<R, X, lanes> block(p, bound);
+        const auto& k = block.index;
 
         block_elements lower;
         block_elements upper;
@@ -63,13 +56,11 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
             lower = load_elements<R, C, lanes>(signal, k, 0);
             upper = load_elements<R, C, lanes>(signal, k, 1);
         }
-        block_elements out = times_real(upper - lower, w) + lower;
-        if (all_lanes(inside)) {
+        const block_elements out = times_real(upper - lower, block.weight) + lower;
+        if (all_lanes(block.inside)) {
             return out;
         }
-        out = select(convert_mask<R, lanes>(inside), out, nan);
-        out = select(convert_mask<R, lanes>(p >= bound), right_fill, out);
-        return select(convert_mask<R, lanes>(p < X(0)), left_fill, out);
+        return outside.apply(out, p, block.inside, bound);
     };
 
     run_blocks<R, C, X, lanes>(x, m, result, interpolate);

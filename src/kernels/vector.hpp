@@ -253,6 +253,53 @@ inline void store_elements(R* result, const elements<R, C, Lanes>& value, int co
     std::memcpy(result, packed, sizeof(R) * C * static_cast<unsigned>(count));
 }
 
+// A block of positions prepared for interpolation. Lanes with 0 <= p < bound are inside;
+// the others take position 0, so that the truncation to 32-bit indices is always defined
+// and every load they make stays in the signal. NaN lanes are never inside.
+template <class R, class X, int Lanes>
+struct split_block {
+    using positions = vec<X, Lanes>;
+    using indices = vec<std::int32_t, Lanes>;
+
+    mask<X, Lanes> inside;
+    positions safe;        // p where inside, else 0
+    indices index;         // trunc(safe)
+    vec<R, Lanes> weight;  // R(safe - X(index)); the subtraction is exact
+
+    split_block(const positions& p, X bound)
+        : inside((p >= X(0)) & (p < bound)),
+          safe(inside ? p : positions{}),
+          index(__builtin_convertvector(safe, indices)),
+          weight(__builtin_convertvector(safe - __builtin_convertvector(index, positions),
+                                         vec<R, Lanes>)) {}
+};
+
+// What lanes outside the interpolation range take, in every lane: the fill values and NaN.
+template <class R, int C, int Lanes>
+struct outside_values {
+    elements<R, C, Lanes> left;
+    elements<R, C, Lanes> right;
+    elements<R, C, Lanes> nan;
+
+    outside_values(const R* left_fill, const R* right_fill)
+        : left(broadcast_element<R, C, Lanes>(left_fill)),
+          right(broadcast_element<R, C, Lanes>(right_fill)),
+          nan(broadcast_element<R, C, Lanes>(nan_components)) {}
+
+    // Lanes inside keep `out`; the others take, in the order of the rules, the left fill
+    // where p < 0, the right fill where p >= bound, and NaN otherwise.
+    template <class X>
+    elements<R, C, Lanes> apply(elements<R, C, Lanes> out, const vec<X, Lanes>& p,
+                                const mask<X, Lanes>& inside, X bound) const {
+        out = select(convert_mask<R, Lanes>(inside), out, nan);
+        out = select(convert_mask<R, Lanes>(p >= bound), right, out);
+        return select(convert_mask<R, Lanes>(p < X(0)), left, out);
+    }
+
+private:
+    static constexpr R nan_components[2] = {__builtin_nan(""), __builtin_nan("")};
+};
+
 // Runs `interpolate` over the positions in blocks of Lanes and stores each block's
 // elements into `result`. The last, partial block is padded with position 0 and stores
 // only its own lanes.
