@@ -30,6 +30,23 @@ import velquin_interp as vi
 RNG = np.random.default_rng(20261208)
 
 
+def cpu_level():
+    """The highest instruction-set level of this CPU that the module has kernels for; a
+    default build runs that level."""
+    flags = set()
+    cpuinfo = pathlib.Path("/proc/cpuinfo")
+    if cpuinfo.exists():
+        for line in cpuinfo.read_text().splitlines():
+            if line.startswith("flags"):
+                flags = set(line.split(":", 1)[1].split())
+                break
+    if {"avx512f", "avx512bw", "avx512cd", "avx512dq", "avx512vl"} <= flags:
+        return "x86-64-v4 (AVX-512)"
+    if {"avx2", "fma", "bmi2", "movbe"} <= flags:
+        return "x86-64-v3 (AVX2)"
+    return "baseline (scalar kernels)"
+
+
 def median_seconds(call, repeats, inner=1):
     """Median over `repeats` runs of the time of one call, each run averaging `inner` calls."""
     call()  # warm caches and allocator
@@ -248,7 +265,7 @@ def main():
         return
     context = (f"{platform.processor() or platform.machine()}, Python "
                f"{platform.python_version()}, NumPy {np.__version__}, "
-               f"vector level {getattr(vi, '_vector_level', 'scalar')}, "
+               f"CPU level {cpu_level()}, "
                f"{repeats} repeats{' (quick mode)' if args.quick else ''}")
     report = (f"# velquin_interp benchmark\n\n{context}\n\n"
               f"Times: medians; ratios: times faster than the peer, or times the floor.\n\n"

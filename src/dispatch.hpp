@@ -36,11 +36,6 @@ inline int vector_level() {
     return level;
 }
 
-inline const char* vector_level_name() {
-    constexpr const char* names[] = {"scalar", "x86-64-v3", "x86-64-v4"};
-    return names[vector_level()];
-}
-
 template <class T>
 inline constexpr int components = sizeof(T) / sizeof(real_t<T>);
 

@@ -24,25 +24,11 @@ T resolve_fill(const py::object& fill, const T& default_sample) {
     return fill.is_none() ? default_sample : fill.cast<T>();
 }
 
-// A fresh, C-contiguous 1-d array of `count` elements, from NumPy's constructor directly:
-// pybind11's array constructor first builds shape and stride vectors on the heap.
-template <class T>
-array<T> new_result(py::ssize_t count) {
-    const py::detail::npy_api& api = py::detail::npy_api::get();
-    const Py_intptr_t shape[1] = {count};
-    PyObject* created = api.PyArray_NewFromDescr_(api.PyArray_Type_,
-                                                  py::dtype::of<T>().release().ptr(), 1, shape,
-                                                  nullptr, nullptr, 0, nullptr);
-    if (created == nullptr) {
-        throw py::error_already_set();
-    }
-    return py::reinterpret_steal<array<T>>(created);
-}
-
 // Runs the frame, then `loop(signal, n, x, m, left, right, result)`, which must write
 // every result[0..m-1]. The inputs may sit at any alignment and must be read as packed
-// elements; the result is freshly allocated by NumPy and therefore aligned. The arrays'
-// fields are read directly: a buffer request per array would cost more than a short call.
+// elements; the result is freshly allocated by NumPy and therefore aligned. Data pointers,
+// dimensions and sizes are read from the arrays directly: buffer requests would allocate
+// on every call.
 template <class T, class X, class Loop>
 array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::object& left,
                       const py::object& right, Loop loop) {
@@ -57,7 +43,7 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
     if (n < 2) {
         throw std::runtime_error("Signal must have at least 2 points");
     }
-    array<T> result = new_result<T>(x.size());
+    array<T> result(x.size());
 
     const packed_elements<T> samples(signal.data());
     const T left_fill = resolve_fill(left, samples[0]);
@@ -82,7 +68,7 @@ array<T> run_vertical_frame(const array<T>& signal, double x, Blend blend) {
     if (rows < 2) {
         throw std::runtime_error("Signal must have at least 2 rows");
     }
-    array<T> result = new_result<T>(signal.shape(1));
+    array<T> result(signal.shape(1));
     blend(static_cast<const void*>(signal.data()), rows, cols, x, result.mutable_data());
     return result;
 }

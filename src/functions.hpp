@@ -73,10 +73,4 @@ void register_cubic_interp(py::module_& module) {
     define_one_dimensional(module, "velquin_cubic_interp", &velquin_cubic_interp<T, X>);
 }
 
-// The kernels this process runs, for benchmarks and tests: "scalar", "x86-64-v3" or
-// "x86-64-v4".
-inline void register_vector_level(py::module_& module) {
-    module.attr("_vector_level") = vector_level_name();
-}
-
 }  // namespace velquin

@@ -32,6 +32,4 @@ PYBIND11_MODULE(velquin_interp, m) {
     register_cubic_interp<double, float>(m);
     register_cubic_interp<complex64, float>(m);
     register_cubic_interp<complex128, float>(m);
-
-    register_vector_level(m);
 }

@@ -1,18 +1,13 @@
 """The vectorised loops' own edges: partial last blocks, every lane of a block holding an edge
-position, NaN or infinity, and the window and lane-by-lane sample loads. Whatever kernels
-this build dispatches to (vectorised or scalar) must give the reference bits."""
-
-import os
-import pathlib
+position, NaN or infinity, and both ways of loading samples (window loads and gathers).
+Whatever kernels this build dispatches to, vectorised or scalar, must give the reference
+bits."""
 
 import numpy as np
 import pytest
 from helpers import (OVERLOADS, REFERENCES, assert_same_bits, each_one_dimensional,
                      is_complex, random_signal)
 
-import velquin_interp
-
-LEVELS = ["scalar", "x86-64-v3", "x86-64-v4"]
 # Signal lengths around the vector widths (8 and 16 lanes) and their two-vector windows.
 LENGTHS = [2, 3, 4, 5, 9, 17, 31, 33, 64, 1001]
 
@@ -87,26 +82,3 @@ def test_window_edges_at_the_signal_end(interp, T, X):
             assert_same_bits(interp(signal, x), REFERENCES[interp](signal, x))
             x = x[::-1].copy()
             assert_same_bits(interp(signal, x), REFERENCES[interp](signal, x))
-
-
-def best_level_of_this_cpu():
-    flags = set()
-    cpuinfo = pathlib.Path("/proc/cpuinfo")
-    if cpuinfo.exists():
-        for line in cpuinfo.read_text().splitlines():
-            if line.startswith("flags"):
-                flags = set(line.split(":", 1)[1].split())
-                break
-    if {"avx512f", "avx512bw", "avx512cd", "avx512dq", "avx512vl"} <= flags:
-        return "x86-64-v4"
-    if {"avx2", "fma", "bmi2", "movbe"} <= flags:
-        return "x86-64-v3"
-    return "scalar"
-
-
-@pytest.mark.skipif("VELQUIN_HIGHEST_LEVEL" not in os.environ,
-                    reason="runs under make test-levels, which names the build's highest level")
-def test_the_build_runs_its_highest_level_this_cpu_has():
-    built = os.environ["VELQUIN_HIGHEST_LEVEL"].replace("off", "scalar")
-    expected = LEVELS[min(LEVELS.index(built), LEVELS.index(best_level_of_this_cpu()))]
-    assert velquin_interp._vector_level == expected
