@@ -56,12 +56,12 @@ using vector_kernel = void (*)(const void*, std::uint64_t, const void*, std::uin
 #endif
 
 // One kernel per level, indexed by vector_level().
-#define VELQUIN_LEVEL_KERNELS(name)                                                   \
-    template <class T, class X>                                                       \
-    inline constexpr vector_kernel<T, X> name##_levels[] = {                          \
-        nullptr,                                                                      \
-        VELQUIN_IF_LEVEL_1(&level_x86_64_v3::name<real_t<T>, components<T>, X>),      \
-        VELQUIN_IF_LEVEL_2(&level_x86_64_v4::name<real_t<T>, components<T>, X>),      \
+#define VELQUIN_LEVEL_KERNELS(name)                                              \
+    template <class T, class X>                                                  \
+    inline constexpr vector_kernel<T, X> name##_levels[] = {                     \
+        nullptr,                                                                 \
+        VELQUIN_IF_LEVEL_1(&level_x86_64_v3::name<real_t<T>, components<T>, X>), \
+        VELQUIN_IF_LEVEL_2(&level_x86_64_v4::name<real_t<T>, components<T>, X>), \
     };
 
 VELQUIN_LEVEL_KERNELS(linear_interp)
@@ -70,9 +70,9 @@ VELQUIN_LEVEL_KERNELS(cubic_interp)
 // Runs the level's vectorised kernel when there is one and the signal suits it (at least
 // `min_n` samples, indices within 32 bits), else the scalar kernel.
 template <class T, class X, class ScalarKernel>
-void run_kernel(const vector_kernel<T, X> (&levels)[3], std::uint64_t min_n,
-                ScalarKernel scalar, const void* signal, std::uint64_t n, const void* x,
-                std::uint64_t m, const T& left, const T& right, T* result) {
+void run_kernel(const vector_kernel<T, X> (&levels)[3], std::uint64_t min_n, ScalarKernel scalar,
+                const void* signal, std::uint64_t n, const void* x, std::uint64_t m, const T& left,
+                const T& right, T* result) {
     using R = real_t<T>;
     const vector_kernel<T, X> vectorised = levels[vector_level()];
     if (vectorised != nullptr && n >= min_n &&

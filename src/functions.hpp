@@ -26,11 +26,9 @@ std::string vertical_doc() {
 }
 
 template <class T, class X>
-array<T> velquin_linear_interp(array<T> signal, array<X> x, py::object left,
-                               py::object right) {
+array<T> velquin_linear_interp(array<T> signal, array<X> x, py::object left, py::object right) {
     return run_1d_frame(signal, x, left, right, [](auto... arguments) {
-        run_kernel<T, X>(linear_interp_levels<T, X>, 2, kernels::linear_interp<T, X>,
-                         arguments...);
+        run_kernel<T, X>(linear_interp_levels<T, X>, 2, kernels::linear_interp<T, X>, arguments...);
     });
 }
 
@@ -40,12 +38,10 @@ array<T> velquin_linear_vertical_interp_2d(array<T> signal, double x) {
 }
 
 template <class T, class X>
-array<T> velquin_cubic_interp(array<T> signal, array<X> x, py::object left,
-                              py::object right) {
+array<T> velquin_cubic_interp(array<T> signal, array<X> x, py::object left, py::object right) {
     // Below 4 samples there is no cubic segment, and the vectorised kernel needs one.
     return run_1d_frame(signal, x, left, right, [](auto... arguments) {
-        run_kernel<T, X>(cubic_interp_levels<T, X>, 4, kernels::cubic_interp<T, X>,
-                         arguments...);
+        run_kernel<T, X>(cubic_interp_levels<T, X>, 4, kernels::cubic_interp<T, X>, arguments...);
     });
 }
 
@@ -53,8 +49,8 @@ array<T> velquin_cubic_interp(array<T> signal, array<X> x, py::object left,
 template <class T, class X>
 void define_one_dimensional(py::module_& module, const char* name,
                             array<T> (*function)(array<T>, array<X>, py::object, py::object)) {
-    module.def(name, function, one_dimensional_doc<T>().c_str(), py::arg("signal"),
-               py::arg("x"), py::arg("left") = py::none(), py::arg("right") = py::none());
+    module.def(name, function, one_dimensional_doc<T>().c_str(), py::arg("signal"), py::arg("x"),
+               py::arg("left") = py::none(), py::arg("right") = py::none());
 }
 
 template <class T, class X>

@@ -7,11 +7,11 @@
 
 namespace velquin::VELQUIN_LEVEL {
 
-#define VELQUIN_INSTANTIATE(R, C, X)                                                        \
-    template void linear_interp<R, C, X>(const void*, std::uint64_t, const void*,          \
-                                         std::uint64_t, const R*, const R*, R*);           \
-    template void cubic_interp<R, C, X>(const void*, std::uint64_t, const void*,           \
-                                        std::uint64_t, const R*, const R*, R*);
+#define VELQUIN_INSTANTIATE(R, C, X)                                                             \
+    template void linear_interp<R, C, X>(const void*, std::uint64_t, const void*, std::uint64_t, \
+                                         const R*, const R*, R*);                                \
+    template void cubic_interp<R, C, X>(const void*, std::uint64_t, const void*, std::uint64_t,  \
+                                        const R*, const R*, R*);
 
 VELQUIN_INSTANTIATE(float, 1, double)
 VELQUIN_INSTANTIATE(double, 1, double)

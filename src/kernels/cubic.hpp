@@ -43,17 +43,17 @@ namespace velquin::kernels {
 template <class T, class R = real_t<T>>
 T catmull_rom(T u, T o, T t, T v, R d) {
     const R half = 0.5;
-    const T a = times_real(
-        times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);
-    const T b = times_real(
-        ((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)), half);
+    const T a =
+        times_real(times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);
+    const T b =
+        times_real(((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)), half);
     const T g = times_real(t - u, half);
     return times_real(times_real(a + b, d) + g, d) + o;
 }
 
 template <class T, class X>
-void cubic_interp(packed_elements<T> signal, std::uint64_t n, packed_elements<X> x,
-                  std::uint64_t m, T left, T right, T* result) {
+void cubic_interp(packed_elements<T> signal, std::uint64_t n, packed_elements<X> x, std::uint64_t m,
+                  T left, T right, T* result) {
     using R = real_t<T>;
     const X bound = static_cast<X>(n - 1);
     const X last_interval_start = bound - X(1);

@@ -27,20 +27,19 @@ template <class R, int C, int Lanes>
 inline elements<R, C, Lanes> catmull_rom(const elements<R, C, Lanes>& u,
                                          const elements<R, C, Lanes>& o,
                                          const elements<R, C, Lanes>& t,
-                                         const elements<R, C, Lanes>& v,
-                                         const vec<R, Lanes>& d) {
+                                         const elements<R, C, Lanes>& v, const vec<R, Lanes>& d) {
     const R half = 0.5;
-    const auto a = times_real(
-        times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);
-    const auto b = times_real(
-        ((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)), half);
+    const auto a =
+        times_real(times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);
+    const auto b =
+        times_real(((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)), half);
     const auto g = times_real(t - u, half);
     return times_real(times_real(a + b, d) + g, d) + o;
 }
 
 template <class R, int C, class X>
-void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
-                  std::uint64_t m, const R* left, const R* right, R* result) {
+void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, std::uint64_t m,
+                  const R* left, const R* right, R* result) {
     constexpr int lanes = lanes_of<R, X>;
     using positions = vec<X, lanes>;
     using weights = vec<R, lanes>;
@@ -103,8 +102,8 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data,
                       convert_mask<X, lanes>(i < last_index))) {
             return out;
         }
-        const mask<X, lanes> in_last = (p >= last_interval_start) |
-                                       convert_mask<X, lanes>(i >= last_index);
+        const mask<X, lanes> in_last =
+            (p >= last_interval_start) | convert_mask<X, lanes>(i >= last_index);
         const weights w = __builtin_convertvector(block.safe - second_last_position, weights);
         out = select(convert_mask<R, lanes>(in_last), times_real(last_step, w) + second_last, out);
         out = select(convert_mask<R, lanes>(p < X(1)), times_real(first_step, d) + first, out);

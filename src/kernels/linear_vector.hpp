@@ -19,8 +19,8 @@
 namespace velquin::VELQUIN_LEVEL {
 
 template <class R, int C, class X>
-void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
-                   std::uint64_t m, const R* left, const R* right, R* result) {
+void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data, std::uint64_t m,
+                   const R* left, const R* right, R* result) {
     constexpr int lanes = lanes_of<R, X>;
     using positions = vec<X, lanes>;
     using weights = vec<R, lanes>;

@@ -95,8 +95,8 @@ template <class M>
 inline bool all_lanes(const M& lanes) {
     static_assert(sizeof(M) <= vector_bytes, "blocks fit one machine vector");
     if constexpr (sizeof(M) == 64) {
-        return _mm512_cmpneq_epi64_mask(reinterpret_cast<__m512i>(lanes),
-                                        _mm512_set1_epi64(-1)) == 0;
+        return _mm512_cmpneq_epi64_mask(reinterpret_cast<__m512i>(lanes), _mm512_set1_epi64(-1)) ==
+               0;
     } else if constexpr (sizeof(M) == 32) {
         return _mm256_movemask_epi8(reinterpret_cast<__m256i>(lanes)) == -1;
     } else {
@@ -178,8 +178,7 @@ inline vec<R, Lanes> gather_component(const unsigned char* signal,
     if constexpr (sizeof(R) == 8 && C == 2) {
         const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
         if constexpr (bytes == 64) {
-            const __m512d values =
-                _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, 8);
+            const __m512d values = _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, 8);
             std::memcpy(&gathered, &values, sizeof gathered);
         } else {
             static_assert(bytes == 32, "at least 4 lanes");
@@ -193,16 +192,14 @@ inline vec<R, Lanes> gather_component(const unsigned char* signal,
             std::memcpy(&gathered, &values, sizeof gathered);
         } else {
             static_assert(bytes == 32, "at least 4 lanes");
-            const __m256d values =
-                _mm256_i32gather_pd(doubles, reinterpret_cast<__m128i>(at), 8);
+            const __m256d values = _mm256_i32gather_pd(doubles, reinterpret_cast<__m128i>(at), 8);
             std::memcpy(&gathered, &values, sizeof gathered);
         }
     } else if constexpr (bytes == 64) {
         const __m512 values = _mm512_i32gather_ps(reinterpret_cast<__m512i>(at), base, 4 * C);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else if constexpr (bytes == 32) {
-        const __m256 values =
-            _mm256_i32gather_ps(floats, reinterpret_cast<__m256i>(at), 4 * C);
+        const __m256 values = _mm256_i32gather_ps(floats, reinterpret_cast<__m256i>(at), 4 * C);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else {
         const __m128 values = _mm_i32gather_ps(floats, reinterpret_cast<__m128i>(at), 4 * C);

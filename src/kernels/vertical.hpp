@@ -27,8 +27,7 @@
 namespace velquin::kernels {
 
 template <class T>
-void blend_rows(const void* signal, std::uint64_t rows, std::uint64_t cols, double x,
-                T* result) {
+void blend_rows(const void* signal, std::uint64_t rows, std::uint64_t cols, double x, T* result) {
     using R = real_t<T>;
     const auto* data = static_cast<const std::byte*>(signal);
     const std::size_t row_bytes = cols * sizeof(T);
