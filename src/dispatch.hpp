@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "element.hpp"
 #include "levels.hpp"
@@ -37,7 +38,7 @@ inline int vector_level() {
 }
 
 template <class T>
-inline constexpr int components = sizeof(T) / sizeof(real_t<T>);
+inline constexpr int components = std::is_same_v<T, real_t<T>> ? 1 : 2;
 
 template <class T, class X>
 using vector_kernel = void (*)(const void*, std::uint64_t, const void*, std::uint64_t,

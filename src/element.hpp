@@ -23,7 +23,7 @@ public:
     template <class Index>
     T operator[](Index index) const {
         T value;
-        std::memcpy(&value, bytes_ + static_cast<std::size_t>(index) * sizeof(T), sizeof(T));
+        std::memcpy(&value, bytes_ + (static_cast<std::size_t>(index) * sizeof(T)), sizeof(T));
         return value;
     }
 
@@ -54,7 +54,7 @@ inline R times_real(R value, R k) {
 template <class R>
 inline std::complex<R> times_real(std::complex<R> value, R k) {
     const R zero = 0;
-    return {value.real() * k - value.imag() * zero, value.real() * zero + value.imag() * k};
+    return {(value.real() * k) - (value.imag() * zero), (value.real() * zero) + (value.imag() * k)};
 }
 
 // Quiet NaN of an element type, in every component.

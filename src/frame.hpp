@@ -14,7 +14,8 @@ inline constexpr const char* not_contiguous_message =
     "NDArray must be c contiguous. Warp the NDArray with np.ascontiguousarray";
 
 inline bool is_c_contiguous(const py::array& a) {
-    return (a.flags() & py::array::c_style) != 0;
+    // NumPy's flags are a signed int; the test is on their bits.
+    return (static_cast<unsigned>(a.flags()) & static_cast<unsigned>(py::array::c_style)) != 0;
 }
 
 // A fill value: the given sample when the argument is None, else the argument converted

@@ -25,6 +25,9 @@ std::string vertical_doc() {
            element_traits<T>::name + " data.";
 }
 
+// The bound callables take their arguments by value, so that each holds a reference to
+// its argument for the whole call.
+// NOLINTBEGIN(performance-unnecessary-value-param)
 template <class T, class X>
 array<T> velquin_linear_interp(array<T> signal, array<X> x, py::object left, py::object right) {
     return run_1d_frame(signal, x, left, right, [](auto... arguments) {
@@ -44,6 +47,7 @@ array<T> velquin_cubic_interp(array<T> signal, array<X> x, py::object left, py::
         run_kernel<T, X>(cubic_interp_levels<T, X>, 4, kernels::cubic_interp<T, X>, arguments...);
     });
 }
+// NOLINTEND(performance-unnecessary-value-param)
 
 // Both one-dimensional functions share their docstrings, arguments and defaults.
 template <class T, class X>

@@ -7,11 +7,14 @@
 
 namespace velquin::VELQUIN_LEVEL {
 
+// R is a type, which parentheses would turn into an expression.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define VELQUIN_INSTANTIATE(R, C, X)                                                             \
     template void linear_interp<R, C, X>(const void*, std::uint64_t, const void*, std::uint64_t, \
                                          const R*, const R*, R*);                                \
     template void cubic_interp<R, C, X>(const void*, std::uint64_t, const void*, std::uint64_t,  \
                                         const R*, const R*, R*);
+// NOLINTEND(bugprone-macro-parentheses)
 
 VELQUIN_INSTANTIATE(float, 1, double)
 VELQUIN_INSTANTIATE(double, 1, double)

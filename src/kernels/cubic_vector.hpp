@@ -56,7 +56,7 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
 
     const outside_values<R, C, lanes> outside(left, right);
     const auto sample = [&](std::uint64_t index) {
-        return broadcast_element<R, C, lanes>(signal + index * C * sizeof(R));
+        return broadcast_element<R, C, lanes>(signal + (index * C * sizeof(R)));
     };
     const auto first = sample(0);
     const auto first_step = sample(1) - first;
@@ -78,15 +78,17 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
         if constexpr (C == 1 && lanes >= window_min_lanes) {
             // The four samples of every lane inside a window of two vectors from s[i0 - 1].
             using window_index = mask<R, lanes>;
+            constexpr int window_lanes = 2 * lanes;
             const auto start = static_cast<std::uint64_t>(clamped[0] - 1);
             const window_index offset = __builtin_convertvector(clamped - clamped[0], window_index);
-            if (start + 2 * lanes <= n && all_lanes((offset >= 0) & (offset <= 2 * lanes - 4))) {
-                const weights low = load<weights>(signal + start * sizeof(R));
-                const weights high = load<weights>(signal + (start + lanes) * sizeof(R));
-                u.part[0] = __builtin_shuffle(low, high, offset);
-                o.part[0] = __builtin_shuffle(low, high, offset + 1);
-                t.part[0] = __builtin_shuffle(low, high, offset + 2);
-                v.part[0] = __builtin_shuffle(low, high, offset + 3);
+            if (start + window_lanes <= n &&
+                all_lanes((offset >= 0) & (offset <= window_lanes - 4))) {
+                const weights low = load<weights>(signal + (start * sizeof(R)));
+                const weights high = load<weights>(signal + ((start + lanes) * sizeof(R)));
+                u.part[0] = permute_pair(low, high, offset);
+                o.part[0] = permute_pair(low, high, offset + 1);
+                t.part[0] = permute_pair(low, high, offset + 2);
+                v.part[0] = permute_pair(low, high, offset + 3);
                 loaded = true;
             }
         }

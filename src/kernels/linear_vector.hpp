@@ -41,14 +41,15 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         if constexpr (C == 1 && lanes >= window_min_lanes) {
             // Both samples of every lane inside a window of two vectors from s[k0].
             using window_index = mask<R, lanes>;
+            constexpr int window_lanes = 2 * lanes;
             const auto first = static_cast<std::uint64_t>(k[0]);
             const window_index offset = __builtin_convertvector(k - k[0], window_index);
-            const auto in_window = (offset >= 0) & (offset <= 2 * lanes - 2);
-            if (first + 2 * lanes <= n && all_lanes(in_window)) {
-                const weights low = load<weights>(signal + first * sizeof(R));
-                const weights high = load<weights>(signal + (first + lanes) * sizeof(R));
-                lower.part[0] = __builtin_shuffle(low, high, offset);
-                upper.part[0] = __builtin_shuffle(low, high, offset + 1);
+            const auto in_window = (offset >= 0) & (offset <= window_lanes - 2);
+            if (first + window_lanes <= n && all_lanes(in_window)) {
+                const weights low = load<weights>(signal + (first * sizeof(R)));
+                const weights high = load<weights>(signal + ((first + lanes) * sizeof(R)));
+                lower.part[0] = permute_pair(low, high, offset);
+                upper.part[0] = permute_pair(low, high, offset + 1);
                 loaded = true;
             }
         }

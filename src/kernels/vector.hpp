@@ -5,8 +5,8 @@
 // linker into the baseline path, so nothing here is an inline function or template of a
 // namespace the levels share, and nothing here uses the standard library beyond integer
 // types and memcpy (a builtin). Vectors are GCC's generic vector types, lowered to AVX2 or
-// AVX-512 instructions by each level's compiler flags; gathers and mask tests are written
-// with intrinsics.
+// AVX-512 instructions by each level's compiler flags; gathers, permutes and mask tests are
+// written with intrinsics.
 //
 // Element types are handled as components: a real element is one component R, a complex
 // element two (re, im), kept in separate vectors. Every operation is the lane-wise IEEE
@@ -26,6 +26,11 @@ namespace velquin::VELQUIN_LEVEL {
 
 // Bytes in one machine vector at this level.
 inline constexpr int vector_bytes = VELQUIN_VECTOR_BYTES;
+
+// Bytes in the registers of AVX-512 (zmm), AVX (ymm) and SSE (xmm).
+inline constexpr int zmm_bytes = 64;
+inline constexpr int ymm_bytes = 32;
+inline constexpr int xmm_bytes = 16;
 
 // Positions per block: as many as fit one machine vector in both the component type R
 // and the position type X. A wider generic vector would be split by the compiler, and its
@@ -74,10 +79,11 @@ inline void store(void* bytes, const V& value) {
 
 // Every lane a copy of `value`, bit for bit (arithmetic such as 0 + value would turn -0
 // into +0 and quieten a signalling NaN).
-template <class V>
-inline V broadcast(decltype(V{}[0]) value) {
+template <class V, class E>
+inline V broadcast(E value) {
+    static_assert(sizeof(V) % sizeof(E) == 0, "lanes of the value's type");
     V all;
-    for (unsigned lane = 0; lane < sizeof(V) / sizeof(value); ++lane) {
+    for (unsigned lane = 0; lane < sizeof(V) / sizeof(E); ++lane) {
         all[lane] = value;
     }
     return all;
@@ -94,15 +100,30 @@ inline mask<To, Lanes> convert_mask(const From& lanes) {
 template <class M>
 inline bool all_lanes(const M& lanes) {
     static_assert(sizeof(M) <= vector_bytes, "blocks fit one machine vector");
-    if constexpr (sizeof(M) == 64) {
+    if constexpr (sizeof(M) == zmm_bytes) {
         return _mm512_cmpneq_epi64_mask(reinterpret_cast<__m512i>(lanes), _mm512_set1_epi64(-1)) ==
                0;
-    } else if constexpr (sizeof(M) == 32) {
+    } else if constexpr (sizeof(M) == ymm_bytes) {
         return _mm256_movemask_epi8(reinterpret_cast<__m256i>(lanes)) == -1;
     } else {
-        static_assert(sizeof(M) == 16, "masks are at least 16 bytes");
-        return _mm_movemask_epi8(reinterpret_cast<__m128i>(lanes)) == 0xFFFF;
+        static_assert(sizeof(M) == xmm_bytes, "masks are at least 16 bytes");
+        constexpr int every_byte = 0xFFFF;  // one bit per byte
+        return _mm_movemask_epi8(reinterpret_cast<__m128i>(lanes)) == every_byte;
     }
+}
+
+// Lane l takes lane index[l] of the 2 * Lanes lanes of `low` followed by `high`: one
+// two-source permute of float32 lanes, at AVX-512 only.
+template <class V, class I>
+inline V permute_pair(const V& low, const V& high, const I& index) {
+    static_assert(sizeof(V) == zmm_bytes && sizeof(I) == zmm_bytes && sizeof(low[0]) == 4,
+                  "sixteen float32 lanes");
+    const __m512 permuted =
+        _mm512_permutex2var_ps(reinterpret_cast<__m512>(low), reinterpret_cast<__m512i>(index),
+                               reinterpret_cast<__m512>(high));
+    V out;
+    std::memcpy(&out, &permuted, sizeof out);
+    return out;
 }
 
 // Lanes elements of C components each: component c of lane l is part[c][l].
@@ -137,8 +158,8 @@ inline elements<R, C, Lanes> times_real(const elements<R, C, Lanes>& value,
         product.part[0] = value.part[0] * k;
     } else {
         const vec<R, Lanes> zero{};
-        product.part[0] = value.part[0] * k - value.part[1] * zero;
-        product.part[1] = value.part[0] * zero + value.part[1] * k;
+        product.part[0] = (value.part[0] * k) - (value.part[1] * zero);
+        product.part[1] = (value.part[0] * zero) + (value.part[1] * k);
     }
     return product;
 }
@@ -169,40 +190,48 @@ template <class R, int C, int Lanes>
 inline vec<R, Lanes> gather_component(const unsigned char* signal,
                                       const vec<std::int32_t, Lanes>& at, int c) {
     constexpr int bytes = sizeof(R) * Lanes;
-    static_assert(bytes <= vector_bytes && (bytes == 64 || bytes == 32 || bytes == 16),
-                  "one machine vector or a half or quarter of one per component");
-    const unsigned char* base = signal + c * sizeof(R);
+    constexpr int element_bytes = sizeof(R) * C;
+    static_assert(
+        bytes <= vector_bytes && (bytes == zmm_bytes || bytes == ymm_bytes || bytes == xmm_bytes),
+        "one machine vector or a half or quarter of one per component");
+    const unsigned char* base = signal + (c * sizeof(R));
     const auto* doubles = reinterpret_cast<const double*>(base);
     const auto* floats = reinterpret_cast<const float*>(base);
     vec<R, Lanes> gathered;
     if constexpr (sizeof(R) == 8 && C == 2) {
         const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
-        if constexpr (bytes == 64) {
-            const __m512d values = _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, 8);
+        if constexpr (bytes == zmm_bytes) {
+            const __m512d values =
+                _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, sizeof(R));
             std::memcpy(&gathered, &values, sizeof gathered);
         } else {
-            static_assert(bytes == 32, "at least 4 lanes");
+            static_assert(bytes == ymm_bytes, "at least 4 lanes");
             const __m256d values =
-                _mm256_i64gather_pd(doubles, reinterpret_cast<__m256i>(doubled), 8);
+                _mm256_i64gather_pd(doubles, reinterpret_cast<__m256i>(doubled), sizeof(R));
             std::memcpy(&gathered, &values, sizeof gathered);
         }
     } else if constexpr (sizeof(R) == 8) {
-        if constexpr (bytes == 64) {
-            const __m512d values = _mm512_i32gather_pd(reinterpret_cast<__m256i>(at), base, 8);
+        if constexpr (bytes == zmm_bytes) {
+            const __m512d values =
+                _mm512_i32gather_pd(reinterpret_cast<__m256i>(at), base, element_bytes);
             std::memcpy(&gathered, &values, sizeof gathered);
         } else {
-            static_assert(bytes == 32, "at least 4 lanes");
-            const __m256d values = _mm256_i32gather_pd(doubles, reinterpret_cast<__m128i>(at), 8);
+            static_assert(bytes == ymm_bytes, "at least 4 lanes");
+            const __m256d values =
+                _mm256_i32gather_pd(doubles, reinterpret_cast<__m128i>(at), element_bytes);
             std::memcpy(&gathered, &values, sizeof gathered);
         }
-    } else if constexpr (bytes == 64) {
-        const __m512 values = _mm512_i32gather_ps(reinterpret_cast<__m512i>(at), base, 4 * C);
+    } else if constexpr (bytes == zmm_bytes) {
+        const __m512 values =
+            _mm512_i32gather_ps(reinterpret_cast<__m512i>(at), base, element_bytes);
         std::memcpy(&gathered, &values, sizeof gathered);
-    } else if constexpr (bytes == 32) {
-        const __m256 values = _mm256_i32gather_ps(floats, reinterpret_cast<__m256i>(at), 4 * C);
+    } else if constexpr (bytes == ymm_bytes) {
+        const __m256 values =
+            _mm256_i32gather_ps(floats, reinterpret_cast<__m256i>(at), element_bytes);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else {
-        const __m128 values = _mm_i32gather_ps(floats, reinterpret_cast<__m128i>(at), 4 * C);
+        const __m128 values =
+            _mm_i32gather_ps(floats, reinterpret_cast<__m128i>(at), element_bytes);
         std::memcpy(&gathered, &values, sizeof gathered);
     }
     return gathered;
@@ -244,7 +273,7 @@ inline void store_elements(R* result, const elements<R, C, Lanes>& value, int co
     R packed[Lanes * C];
     for (int lane = 0; lane < Lanes; ++lane) {
         for (int c = 0; c < C; ++c) {
-            packed[lane * C + c] = value.part[c][lane];
+            packed[(lane * C) + c] = value.part[c][lane];
         }
     }
     std::memcpy(result, packed, sizeof(R) * C * static_cast<unsigned>(count));
@@ -305,13 +334,13 @@ void run_blocks(const unsigned char* x, std::uint64_t m, R* result, Interpolate 
     using positions = vec<X, Lanes>;
     std::uint64_t i = 0;
     for (; i + Lanes <= m; i += Lanes) {
-        store_elements(result + i * C, interpolate(load<positions>(x + i * sizeof(X))), Lanes);
+        store_elements(result + (i * C), interpolate(load<positions>(x + (i * sizeof(X)))), Lanes);
     }
     if (i < m) {
         const auto rest = static_cast<int>(m - i);
         X padded[Lanes] = {};
-        std::memcpy(padded, x + i * sizeof(X), sizeof(X) * static_cast<unsigned>(rest));
-        store_elements(result + i * C, interpolate(load<positions>(padded)), rest);
+        std::memcpy(padded, x + (i * sizeof(X)), sizeof(X) * static_cast<unsigned>(rest));
+        store_elements(result + (i * C), interpolate(load<positions>(padded)), rest);
     }
 }
 

@@ -34,7 +34,7 @@ void blend_rows(const void* signal, std::uint64_t rows, std::uint64_t cols, doub
     if (x < 0.0) {
         std::memcpy(result, data, row_bytes);
     } else if (x >= static_cast<double>(rows - 1)) {
-        std::memcpy(result, data + (rows - 1) * row_bytes, row_bytes);
+        std::memcpy(result, data + ((rows - 1) * row_bytes), row_bytes);
     } else if (std::isnan(x)) {
         for (std::uint64_t j = 0; j < cols; ++j) {
             result[j] = quiet_nan<T>();
@@ -42,8 +42,8 @@ void blend_rows(const void* signal, std::uint64_t rows, std::uint64_t cols, doub
     } else {
         const auto c = static_cast<std::uint64_t>(x);
         const auto w = static_cast<R>(x - static_cast<double>(c));
-        const packed_elements<T> lower(data + c * row_bytes);
-        const packed_elements<T> upper(data + (c + 1) * row_bytes);
+        const packed_elements<T> lower(data + (c * row_bytes));
+        const packed_elements<T> upper(data + ((c + 1) * row_bytes));
         for (std::uint64_t j = 0; j < cols; ++j) {
             const T low = lower[j];
             result[j] = times_real(upper[j] - low, w) + low;
