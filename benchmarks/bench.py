@@ -23,9 +23,8 @@ import statistics
 import time
 
 import numpy as np
-from scipy import ndimage
-
 import velquin_interp as vi
+from scipy import ndimage
 
 RNG = np.random.default_rng(20261208)
 
@@ -90,7 +89,8 @@ def one_dimensional_case(kind, T, X, n, m, order):
         "ours": lambda: ours(s, x),
         "numpy.interp": lambda: np.interp(x, grid, s),
         "map_coordinates": lambda: ndimage.map_coordinates(
-            s, x[None], order=order_of_spline, prefilter=False),
+            s, x[None], order=order_of_spline, prefilter=False
+        ),
     }
     if kind == "linear":
         calls["NumPy expression"] = lambda: linear_expression(s, x)
@@ -122,15 +122,19 @@ def small_case(kind, T, X):
         "ours": lambda: ours(s, x),
         "numpy.interp": lambda: np.interp(x, grid, s),
         "map_coordinates": lambda: ndimage.map_coordinates(
-            s, x[None], order=1 if kind == "linear" else 3, prefilter=False),
+            s, x[None], order=1 if kind == "linear" else 3, prefilter=False
+        ),
     }
     return f"small {kind} {np.dtype(T).name}/{np.dtype(X).name} n=64 m=16", None, calls
 
 
 def all_cases():
     for kind in ("linear", "cubic"):
-        for T, X in ((np.float64, np.float64), (np.float32, np.float32),
-                     (np.complex128, np.float64)):
+        for T, X in (
+            (np.float64, np.float64),
+            (np.float32, np.float32),
+            (np.complex128, np.float64),
+        ):
             for n in (10**5, 10**6):
                 for order in ("sorted", "random"):
                     yield one_dimensional_case(kind, T, X, n, n, order)
@@ -151,8 +155,12 @@ GOALS = [
     ("linear float32/float32 n=m=1e+06 sorted", "numpy.interp", ">= 30x faster", lambda r: r >= 30),
     ("linear float32/float32 n=m=1e+06 random", "numpy.interp", ">= 30x faster", lambda r: r >= 30),
     ("linear float64/float64 n=m=1e+06 random", "numpy.interp", ">= 20x faster", lambda r: r >= 20),
-    ("cubic float64/float64 n=m=1e+06 sorted", "map_coordinates", ">= 15x faster",
-     lambda r: r >= 15),
+    (
+        "cubic float64/float64 n=m=1e+06 sorted",
+        "map_coordinates",
+        ">= 15x faster",
+        lambda r: r >= 15,
+    ),
     ("cubic float64/float64 n=m=1e+06 sorted", "floor", "<= 2.5x the floor", lambda r: r <= 2.5),
     ("linear float64/float64 n=m=1e+05 sorted", "floor", "<= 2.5x the floor", lambda r: r <= 2.5),
     ("linear float64/float64 n=m=1e+05 random", "floor", "<= 2.5x the floor", lambda r: r <= 2.5),
@@ -160,10 +168,18 @@ GOALS = [
     ("cubic float64/float64 n=m=1e+05 random", "floor", "<= 4x the floor", lambda r: r <= 4),
     ("vertical float64 8x1e+06", "NumPy expression", ">= 2x faster", lambda r: r >= 2),
     ("vertical float64 8x1e+06", "floor", "<= 1.3x the floor", lambda r: r <= 1.3),
-    ("small linear float64/float64 n=64 m=16", "numpy.interp", ">= 1.5x faster",
-     lambda r: r >= 1.5),
-    ("small linear complex128/float32 n=64 m=16", "numpy.interp", "<= 2x its time",
-     lambda r: r >= 0.5),
+    (
+        "small linear float64/float64 n=64 m=16",
+        "numpy.interp",
+        ">= 1.5x faster",
+        lambda r: r >= 1.5,
+    ),
+    (
+        "small linear complex128/float32 n=64 m=16",
+        "numpy.interp",
+        "<= 2x its time",
+        lambda r: r >= 0.5,
+    ),
 ]
 
 
@@ -195,8 +211,16 @@ def fmt(value, digits=3):
 
 
 def table(rows):
-    header = ["case", "unit", "ours", *PEERS,
-              "x numpy.interp", "x map_coordinates", "x NumPy expr", "/ floor"]
+    header = [
+        "case",
+        "unit",
+        "ours",
+        *PEERS,
+        "x numpy.interp",
+        "x map_coordinates",
+        "x NumPy expr",
+        "/ floor",
+    ]
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
     for row in rows:
         cells = [row["case"], row["unit"], fmt(row["ours"])]
@@ -217,8 +241,9 @@ def goals_table(rows):
             shown = f"{measured:.2f}x faster"
         else:
             shown = f"{1 / measured:.2f}x its time"
-        lines.append(f"| {name} | {peer} | {goal} | {shown} | "
-                     f"{'yes' if passes(measured) else 'NO'} |")
+        lines.append(
+            f"| {name} | {peer} | {goal} | {shown} | {'yes' if passes(measured) else 'NO'} |"
+        )
     return "\n".join(lines)
 
 
@@ -249,12 +274,17 @@ def plot(rows, path):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true",
-                        help="few repetitions, to check that the benchmark runs")
-    parser.add_argument("--output-dir", type=pathlib.Path,
-                        default=pathlib.Path(__file__).resolve().parent)
-    parser.add_argument("--only", metavar="TEXT",
-                        help="run only the cases whose name contains TEXT (no files written)")
+    parser.add_argument(
+        "--quick", action="store_true", help="few repetitions, to check that the benchmark runs"
+    )
+    parser.add_argument(
+        "--output-dir", type=pathlib.Path, default=pathlib.Path(__file__).resolve().parent
+    )
+    parser.add_argument(
+        "--only",
+        metavar="TEXT",
+        help="run only the cases whose name contains TEXT (no files written)",
+    )
     args = parser.parse_args()
     repeats = 2 if args.quick else 15
 
@@ -263,13 +293,17 @@ def main():
     if args.only:
         print(table(rows))
         return
-    context = (f"{platform.processor() or platform.machine()}, Python "
-               f"{platform.python_version()}, NumPy {np.__version__}, "
-               f"CPU level {cpu_level()}, "
-               f"{repeats} repeats{' (quick mode)' if args.quick else ''}")
-    report = (f"# velquin_interp benchmark\n\n{context}\n\n"
-              f"Times: medians; ratios: times faster than the peer, or times the floor.\n\n"
-              f"{table(rows)}\n\n## Goals\n\n{goals_table(rows)}\n\n![plot](results.png)\n")
+    context = (
+        f"{platform.processor() or platform.machine()}, Python "
+        f"{platform.python_version()}, NumPy {np.__version__}, "
+        f"CPU level {cpu_level()}, "
+        f"{repeats} repeats{' (quick mode)' if args.quick else ''}"
+    )
+    report = (
+        f"# velquin_interp benchmark\n\n{context}\n\n"
+        f"Times: medians; ratios: times faster than the peer, or times the floor.\n\n"
+        f"{table(rows)}\n\n## Goals\n\n{goals_table(rows)}\n\n![plot](results.png)\n"
+    )
     print()
     print(table(rows))
     print()

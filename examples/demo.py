@@ -14,10 +14,9 @@ import sys
 import matplotlib
 
 matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-import numpy as np  # noqa: E402
-
-from velquin_interp import (  # noqa: E402
+import matplotlib.pyplot as plt
+import numpy as np
+from velquin_interp import (
     velquin_cubic_interp,
     velquin_linear_interp,
     velquin_linear_vertical_interp_2d,
@@ -47,8 +46,10 @@ def upsample_pulse(axes):
     for j, p in enumerate(table_x):
         inside = 0 <= p < N_SAMPLES - 1
         truth = f"{true_curve(p):9.5f}" if inside else f"{'(fill)':>9}"
-        cells = [f" {y[j]:9.5f} " + (f"{y[j] - true_curve(p):+9.5f}" if inside else " " * 9)
-                 for y in table.values()]
+        cells = [
+            f" {y[j]:9.5f} " + (f"{y[j] - true_curve(p):+9.5f}" if inside else " " * 9)
+            for y in table.values()
+        ]
         print(f"{p:9.3f} {truth}" + "".join(cells))
 
     fine_x = np.linspace(-1.0, N_SAMPLES, 1200)

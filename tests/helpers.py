@@ -6,7 +6,6 @@ import mmap
 
 import numpy as np
 import pytest
-
 import velquin_interp
 
 # Figures of this session's run (examples tried, calls made), printed at its end.
@@ -19,8 +18,7 @@ OVERLOADS = [(T, X) for X in POSITION_TYPES for T in ELEMENT_TYPES]
 # Functions that share the one-dimensional frame, in registration order.
 ONE_DIMENSIONAL = [velquin_interp.velquin_linear_interp, velquin_interp.velquin_cubic_interp]
 # Runs a test once per one-dimensional function, as its argument `interp`.
-each_one_dimensional = pytest.mark.parametrize("interp", ONE_DIMENSIONAL,
-                                               ids=lambda f: f.__name__)
+each_one_dimensional = pytest.mark.parametrize("interp", ONE_DIMENSIONAL, ids=lambda f: f.__name__)
 
 NOT_CONTIGUOUS = "NDArray must be c contiguous. Warp the NDArray with np.ascontiguousarray"
 NOT_1D = "Input arrays must be 1-dimensional"
@@ -76,8 +74,22 @@ def boundary_positions(rng, X, n, count=64):
     def below(v):
         return np.nextafter(X(v), X(-np.inf))
 
-    edges = [0, -0.0, below(0), -np.finfo(X).smallest_subnormal, -1, -np.inf, np.inf, np.nan,
-             n - 2, below(n - 1), n - 1, np.nextafter(X(n - 1), X(np.inf)), n, 1e30]
+    edges = [
+        0,
+        -0.0,
+        below(0),
+        -np.finfo(X).smallest_subnormal,
+        -1,
+        -np.inf,
+        np.inf,
+        np.nan,
+        n - 2,
+        below(n - 1),
+        n - 1,
+        np.nextafter(X(n - 1), X(np.inf)),
+        n,
+        1e30,
+    ]
     integers = np.arange(n)
     inside = rng.uniform(-1, n, count)
     return np.concatenate([np.array(edges, X), integers.astype(X), inside.astype(X)])
@@ -186,8 +198,9 @@ def cubic_reference(signal, x, left=None, right=None):
         u, o, t, v = signal[i - 1], signal[i], signal[i + 1], signal[i + 2]
         half = R(0.5)
         a = times_real(times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d)
-        b = times_real(((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)),
-                       half)
+        b = times_real(
+            ((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)), half
+        )
         g = times_real(t - u, half)
         result[middle] = times_real(times_real(a + b, d) + g, d) + o
     return result
@@ -216,8 +229,14 @@ REFERENCES = {
 def snapshot(obj):
     """What a call must not change: an array's layout and bytes, or any other object's repr."""
     if isinstance(obj, np.ndarray):
-        return (type(obj), obj.dtype, obj.shape, obj.strides, obj.flags.writeable,
-                np.asarray(obj).tobytes())
+        return (
+            type(obj),
+            obj.dtype,
+            obj.shape,
+            obj.strides,
+            obj.flags.writeable,
+            np.asarray(obj).tobytes(),
+        )
     return type(obj), repr(obj)
 
 

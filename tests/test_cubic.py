@@ -2,9 +2,14 @@
 
 import numpy as np
 import pytest
-from helpers import (ELEMENT_TYPES, OVERLOADS, assert_same_bits, cubic_reference,
-                     guarded_zeros, random_signal)
-
+from helpers import (
+    ELEMENT_TYPES,
+    OVERLOADS,
+    assert_same_bits,
+    cubic_reference,
+    guarded_zeros,
+    random_signal,
+)
 from velquin_interp import velquin_cubic_interp as cubic
 
 
@@ -70,11 +75,13 @@ def test_grouping_shows_in_subnormal_products():
     "n,expected",
     # n - 1 = 2**24 + 1 rounds down to the float32 bound 2**24 and the last interval starts
     # at 2**24 - 1, one below n - 2: the last-interval rule reaches back with weight -1.
-    [(2**24 + 2, [2, -1, -7, -7, -7]),
-     # n - 1 = 2**24 + 3 rounds up to 2**24 + 4, and so does the start of the last interval:
-     # the position n - 2 = 2**24 + 2 would need s[n] for the cubic, and takes the
-     # last-interval rule with weight 0 instead.
-     (2**24 + 4, [0, 1, 2, 4, -7])],
+    [
+        (2**24 + 2, [2, -1, -7, -7, -7]),
+        # n - 1 = 2**24 + 3 rounds up to 2**24 + 4, and so does the start of the last interval:
+        # the position n - 2 = 2**24 + 2 would need s[n] for the cubic, and takes the
+        # last-interval rule with weight 0 instead.
+        (2**24 + 4, [0, 1, 2, 4, -7]),
+    ],
 )
 def test_rounded_float32_bounds_keep_reads_inside(T, guard, n, expected):
     signal = guarded_zeros(T, n, guard)  # a read past either end kills the process

@@ -4,8 +4,16 @@ import sys
 
 import numpy as np
 import pytest
-from helpers import (ELEMENT_TYPES, NOT_1D, NOT_CONTIGUOUS, TOO_SHORT, cast_message,
-                     each_one_dimensional, is_complex, unaligned_copy)
+from helpers import (
+    ELEMENT_TYPES,
+    NOT_1D,
+    NOT_CONTIGUOUS,
+    TOO_SHORT,
+    cast_message,
+    each_one_dimensional,
+    is_complex,
+    unaligned_copy,
+)
 
 pytestmark = each_one_dimensional
 
@@ -16,8 +24,10 @@ OK_X = np.array([0.5, 1.5])
 FAILURES = {
     "strided signal": ((np.arange(8.0)[::2], OK_X), NOT_CONTIGUOUS),
     "strided positions": ((OK_SIGNAL, np.arange(4.0)[::2]), NOT_CONTIGUOUS),
-    "strided signal before dimensions":
-        ((np.zeros((2, 3)).T, np.zeros((2, 2)), "s"), NOT_CONTIGUOUS),
+    "strided signal before dimensions": (
+        (np.zeros((2, 3)).T, np.zeros((2, 2)), "s"),
+        NOT_CONTIGUOUS,
+    ),
     "fortran positions": ((OK_SIGNAL, np.zeros((2, 3), order="F")), NOT_CONTIGUOUS),
     "2-d signal": ((np.zeros((1, 1)), OK_X, "s"), NOT_1D),
     "2-d positions": ((OK_SIGNAL, np.zeros((1, 2))), NOT_1D),

@@ -3,7 +3,6 @@
 import numpy as np
 import pytest
 from helpers import OVERLOADS, assert_same_bits, linear_reference
-
 from velquin_interp import velquin_linear_interp as linear
 
 
@@ -36,8 +35,10 @@ def test_float32_weight_rounds_to_one():
 
 @pytest.mark.parametrize(
     "n,expected",
-    [(2**24 + 2, [2**24 - 2, 2**24 - 1, -1, -1]),  # n - 1 rounds down to the bound 2**24
-     (2**24 + 3, [2**24 - 2, 2**24 - 1, 2**24, -1])],  # n - 1 = 2**24 + 2 is exact
+    [
+        (2**24 + 2, [2**24 - 2, 2**24 - 1, -1, -1]),  # n - 1 rounds down to the bound 2**24
+        (2**24 + 3, [2**24 - 2, 2**24 - 1, 2**24, -1]),
+    ],  # n - 1 = 2**24 + 2 is exact
 )
 def test_float32_positions_round_the_bound(n, expected):
     signal = np.arange(n, dtype=np.float32)

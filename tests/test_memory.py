@@ -1,6 +1,7 @@
 """Many calls, successful or failing, leave no trace: no reference kept to an input, no
 memory held by the module or by NumPy, and no input changed."""
 
+import contextlib
 import gc
 import mmap
 import os
@@ -9,9 +10,8 @@ import tracemalloc
 
 import numpy as np
 import pytest
-from helpers import FIGURES, snapshot
-
 import velquin_interp
+from helpers import FIGURES, snapshot
 from velquin_interp import velquin_cubic_interp as cubic
 from velquin_interp import velquin_linear_interp as linear
 from velquin_interp import velquin_linear_vertical_interp_2d as vertical
@@ -60,10 +60,8 @@ def call_repeatedly(function, args, error, calls):
             function(*args)
     else:
         for _ in range(calls):
-            try:
+            with contextlib.suppress(error):
                 function(*args)
-            except error:
-                pass
 
 
 def resident_bytes():

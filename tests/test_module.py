@@ -5,10 +5,15 @@ import warnings
 
 import numpy as np
 import pytest
-from helpers import (ELEMENT_TYPES, OVERLOADS, REFERENCES, assert_same_bits,
-                     each_one_dimensional, is_complex)
-
 import velquin_interp
+from helpers import (
+    ELEMENT_TYPES,
+    OVERLOADS,
+    REFERENCES,
+    assert_same_bits,
+    each_one_dimensional,
+    is_complex,
+)
 
 
 def test_module_docstring_and_contents():
@@ -18,7 +23,9 @@ def test_module_docstring_and_contents():
     )
     # The module's namespace keeps the order in which the functions were registered.
     assert [name for name in vars(velquin_interp) if not name.startswith("__")] == [
-        "velquin_linear_interp", "velquin_linear_vertical_interp_2d", "velquin_cubic_interp"
+        "velquin_linear_interp",
+        "velquin_linear_vertical_interp_2d",
+        "velquin_cubic_interp",
     ]
 
 
@@ -28,7 +35,7 @@ def help_entries(function, element_types):
     name = function.__name__
     entries = re.findall(rf"^(\d+)\. {name}\((.*)\) -> (.*)\n\n(.*)$", function.__doc__, re.M)
     assert [int(index) for index, *_ in entries] == list(range(1, len(element_types) + 1))
-    for (_, _, returned, _), T in zip(entries, element_types):
+    for (_, _, returned, _), T in zip(entries, element_types, strict=True):
         assert returned == f"numpy.typing.NDArray[numpy.{np.dtype(T).name}]"
     return [(arguments, docstring) for _, arguments, _, docstring in entries]
 
@@ -36,7 +43,7 @@ def help_entries(function, element_types):
 @each_one_dimensional
 def test_help_lists_overloads_in_registration_order(interp):
     entries = help_entries(interp, [T for T, _ in OVERLOADS])
-    for (arguments, docstring), (T, X) in zip(entries, OVERLOADS):
+    for (arguments, docstring), (T, X) in zip(entries, OVERLOADS, strict=True):
         t, x = np.dtype(T).name, np.dtype(X).name
         assert re.fullmatch(
             rf"signal: .*numpy\.{t}\], x: .*numpy\.{x}\], left: object = None, "
@@ -48,11 +55,12 @@ def test_help_lists_overloads_in_registration_order(interp):
 
 def test_vertical_help_lists_overloads_in_registration_order():
     entries = help_entries(velquin_interp.velquin_linear_vertical_interp_2d, ELEMENT_TYPES)
-    for (arguments, docstring), T in zip(entries, ELEMENT_TYPES):
+    for (arguments, docstring), T in zip(entries, ELEMENT_TYPES, strict=True):
         t = np.dtype(T).name
         assert re.fullmatch(rf"signal: .*numpy\.{t}\], x: [^,]*", arguments)
         assert docstring == (
-            f"Linear vertical interpolation of uniformly sampled signal for {t} data.")
+            f"Linear vertical interpolation of uniformly sampled signal for {t} data."
+        )
 
 
 @each_one_dimensional
@@ -73,9 +81,7 @@ def test_exact_match_keeps_both_types(interp, T, X):
     # down to 2**24, so only float32 positions fill there.
     long_signal = np.zeros(2**24 + 2, T)  # untouched pages: cheap
     filled = interp(long_signal, np.array([2**24], X), None, 1)[0] == 1
-    assert filled == (X == np.float32)
-
-
+    assert filled == (X is np.float32)
 
 
 CONVERTED = {
@@ -112,8 +118,12 @@ def test_integer_positions_drop_imaginary_part_with_warning(interp, T):
 @each_one_dimensional
 @pytest.mark.parametrize(
     "args,kwargs",
-    [((np.ones(3),), {}), ((np.ones(3), [0.5], None, None, None), {}),
-     ((np.ones(3), [0.5]), {"fill": 0}), ((), {"signal": np.ones(3)})],
+    [
+        ((np.ones(3),), {}),
+        ((np.ones(3), [0.5], None, None, None), {}),
+        ((np.ones(3), [0.5]), {"fill": 0}),
+        ((), {"signal": np.ones(3)}),
+    ],
     ids=["too few", "too many", "unknown keyword", "keyword missing x"],
 )
 def test_wrong_arguments_raise_type_error(interp, args, kwargs):

@@ -13,15 +13,27 @@ import warnings
 
 import numpy as np
 import pytest
-from helpers import (ELEMENT_TYPES, FIGURES, NOT_1D, NOT_2D, NOT_CONTIGUOUS, OVERLOADS,
-                     REFERENCES, TOO_FEW_ROWS, TOO_SHORT, assert_same_bits, cast_message,
-                     each_one_dimensional, is_complex, snapshot, unaligned_copy,
-                     vertical_reference)
+from helpers import (
+    ELEMENT_TYPES,
+    FIGURES,
+    NOT_1D,
+    NOT_2D,
+    NOT_CONTIGUOUS,
+    OVERLOADS,
+    REFERENCES,
+    TOO_FEW_ROWS,
+    TOO_SHORT,
+    assert_same_bits,
+    cast_message,
+    each_one_dimensional,
+    is_complex,
+    snapshot,
+    unaligned_copy,
+    vertical_reference,
+)
 from hypothesis import event, given
 from hypothesis import strategies as st
-
 from velquin_interp import velquin_linear_vertical_interp_2d as vertical
-
 
 
 class Sub(np.ndarray):
@@ -55,6 +67,7 @@ class ComplexRaises:
 
 # --- The model --------------------------------------------------------------------------
 
+
 class _PyComplex(ctypes.Structure):
     _fields_ = [("real", ctypes.c_double), ("imag", ctypes.c_double)]
 
@@ -79,7 +92,7 @@ class Refused(Exception):
 
 
 def cast_error(obj):
-    return Refused(RuntimeError, cast_message(str(type(obj))[len("<class '"):-len("'>")]))
+    return Refused(RuntimeError, cast_message(str(type(obj))[len("<class '") : -len("'>")]))
 
 
 def plain_double(obj):
@@ -148,6 +161,7 @@ def expected_one_dimensional(interp, signal, x, left, right):
                 return (signal, x) if exact(signal, T) and exact(x, X) else None
             loaded = converted(signal, T), converted(x, X)
             return None if any(a is None for a in loaded) else loaded
+
         return (T, X), load
 
     (T, _), loaded = dispatch(interp.__name__, [loader(T, X) for T, X in OVERLOADS])
@@ -172,6 +186,7 @@ def expected_vertical(signal, x):
                 return (signal, row) if exact(signal, T) and row is not None else None
             loaded = converted(signal, T), to_double(x)
             return None if any(a is None for a in loaded) else loaded
+
         return T, load
 
     _, (loaded, row) = dispatch(vertical.__name__, [loader(T) for T in ELEMENT_TYPES])
@@ -191,10 +206,32 @@ def expected_vertical(signal, x):
 OTHER_DTYPES = [">f4", ">f8", ">c8", ">c16", "f2", "i1", "i8", "u8", "?", "O"]
 SIGNAL_DTYPES = ["f4", "f8", "c8", "c16"] * 3 + OTHER_DTYPES
 POSITION_DTYPES = ["f4", "f8"] * 6 + OTHER_DTYPES
-LAYOUTS = ["plain"] * 4 + ["read-only", "subclass", "masked", "unaligned", "fortran", "strided",
-                           "reversed"]
-SPECIAL_NUMBERS = [0.0, -0.0, np.nan, -np.nan, np.inf, -np.inf, 5e-324, -5e-324, 1e-45,
-                   1.7976931348623157e308, 3.4028235e38, 2.0**24, 2.0**31, 2.0**63, 1e30]
+LAYOUTS = ["plain"] * 4 + [
+    "read-only",
+    "subclass",
+    "masked",
+    "unaligned",
+    "fortran",
+    "strided",
+    "reversed",
+]
+SPECIAL_NUMBERS = [
+    0.0,
+    -0.0,
+    np.nan,
+    -np.nan,
+    np.inf,
+    -np.inf,
+    5e-324,
+    -5e-324,
+    1e-45,
+    1.7976931348623157e308,
+    3.4028235e38,
+    2.0**24,
+    2.0**31,
+    2.0**63,
+    1e30,
+]
 
 numbers = st.one_of(
     st.floats(-3, 30),
@@ -234,7 +271,7 @@ def arrays(draw, shapes, dtypes=SIGNAL_DTYPES):
     if layout == "fortran":
         return np.asfortranarray(array)
     if layout == "strided" and array.ndim:
-        wide = np.empty(array.shape[:-1] + (2 * array.shape[-1],), dtype)
+        wide = np.empty((*array.shape[:-1], 2 * array.shape[-1]), dtype)
         wide[..., ::2] = array
         return wide[..., ::2]
     if layout == "reversed" and array.ndim:
@@ -253,7 +290,8 @@ def arrays(draw, shapes, dtypes=SIGNAL_DTYPES):
 def weighted(*pairs):
     """One of the strategies, each drawn with its given weight."""
     return st.sampled_from([s for weight, s in pairs for _ in range(weight)]).flatmap(
-        lambda strategy: strategy)
+        lambda strategy: strategy
+    )
 
 
 def tuples(values):
@@ -279,26 +317,60 @@ def dims(high):
 
 
 def shapes(usual):
-    return weighted((16, usual), (1, st.just(())), (1, st.tuples(dims(24))),
-                    (1, st.tuples(dims(4), dims(4))), (1, st.tuples(dims(3), dims(3), dims(3))))
+    return weighted(
+        (16, usual),
+        (1, st.just(())),
+        (1, st.tuples(dims(24))),
+        (1, st.tuples(dims(4), dims(4))),
+        (1, st.tuples(dims(3), dims(3), dims(3))),
+    )
 
 
 one_dimensional_shapes = shapes(st.tuples(dims(24)))
 two_dimensional_shapes = shapes(st.tuples(dims(6), dims(8)))
 
 fills = st.one_of(
-    st.none(), st.booleans(), st.integers(-3, 3), st.sampled_from([2**64, 10**400, -10**400]),
-    numbers, complex_numbers,
-    st.sampled_from([np.float16(1.5), np.float32(-2.25), np.float64(np.nan), np.int8(-4),
-                     np.uint64(2**64 - 1), np.bool_(True), np.complex64(1 - 1j),
-                     np.complex128(np.inf), np.array(3.0), np.array([4.0]), np.array([1, 2]),
-                     fractions.Fraction(1, 3), decimal.Decimal("0.1"), decimal.Decimal("nan"),
-                     FloatRaises(), FloatReturnsText(), IndexOnly(), ComplexOnly(),
-                     ComplexRaises(), "1.5", b"1", [1.0], (2.0,), {}, object(), print]),
+    st.none(),
+    st.booleans(),
+    st.integers(-3, 3),
+    st.sampled_from([2**64, 10**400, -(10**400)]),
+    numbers,
+    complex_numbers,
+    st.sampled_from(
+        [
+            np.float16(1.5),
+            np.float32(-2.25),
+            np.float64(np.nan),
+            np.int8(-4),
+            np.uint64(2**64 - 1),
+            np.bool_(True),
+            np.complex64(1 - 1j),
+            np.complex128(np.inf),
+            np.array(3.0),
+            np.array([4.0]),
+            np.array([1, 2]),
+            fractions.Fraction(1, 3),
+            decimal.Decimal("0.1"),
+            decimal.Decimal("nan"),
+            FloatRaises(),
+            FloatReturnsText(),
+            IndexOnly(),
+            ComplexOnly(),
+            ComplexRaises(),
+            "1.5",
+            b"1",
+            [1.0],
+            (2.0,),
+            {},
+            object(),
+            print,
+        ]
+    ),
 )
 
 
 # --- The properties ---------------------------------------------------------------------
+
 
 def check_call(function, expected_of, *args, **kwargs):
     FIGURES[f"property-based examples: {function.__name__}"] += 1
@@ -314,7 +386,8 @@ def check_call(function, expected_of, *args, **kwargs):
                 function(*args, **kwargs)
             message = str(raised.value)
             assert message == refused.message or (
-                refused.error is TypeError and message.startswith(refused.message))
+                refused.error is TypeError and message.startswith(refused.message)
+            )
         else:
             event(f"result of {expected.dtype}")
             assert_same_bits(function(*args, **kwargs), expected)
@@ -322,11 +395,14 @@ def check_call(function, expected_of, *args, **kwargs):
 
 
 @each_one_dimensional
-@given(signal=array_likes(one_dimensional_shapes),
-       x=array_likes(one_dimensional_shapes, POSITION_DTYPES),
-       left=fills, right=fills, fills_by=st.sampled_from(["position", "keyword", "omitted"]))
-def test_any_input_gives_reference_or_documented_error(interp, signal, x, left, right,
-                                                       fills_by):
+@given(
+    signal=array_likes(one_dimensional_shapes),
+    x=array_likes(one_dimensional_shapes, POSITION_DTYPES),
+    left=fills,
+    right=fills,
+    fills_by=st.sampled_from(["position", "keyword", "omitted"]),
+)
+def test_any_input_gives_reference_or_documented_error(interp, signal, x, left, right, fills_by):
     def expected(signal, x, left=None, right=None):
         return expected_one_dimensional(interp, signal, x, left, right)
 
@@ -338,8 +414,9 @@ def test_any_input_gives_reference_or_documented_error(interp, signal, x, left, 
         check_call(interp, expected, signal, x)
 
 
-@given(signal=array_likes(two_dimensional_shapes),
-       x=st.one_of(st.floats(-1, 7), numbers, st.integers(-2**70, 2**70), fills))
+@given(
+    signal=array_likes(two_dimensional_shapes),
+    x=st.one_of(st.floats(-1, 7), numbers, st.integers(-(2**70), 2**70), fills),
+)
 def test_any_vertical_input_gives_reference_or_documented_error(signal, x):
     check_call(vertical, expected_vertical, signal, x)
-

@@ -2,14 +2,25 @@
 
 import numpy as np
 import pytest
-from helpers import (OVERLOADS, REFERENCES, assert_same_bits, boundary_positions,
-                     each_one_dimensional, guarded_copy, hostile_positions, is_complex,
-                     random_signal)
+from helpers import (
+    OVERLOADS,
+    REFERENCES,
+    assert_same_bits,
+    boundary_positions,
+    each_one_dimensional,
+    guarded_copy,
+    hostile_positions,
+    is_complex,
+    random_signal,
+)
 
 FILLS = [(None, None), (3, 0.1), (True, 1e300), (-np.inf, np.nan)]
 COMPLEX_FILLS = [(1 + 2j, -0.5j), (complex(np.inf, 1), 2)]
-CASES = [(T, X, *fills) for T, X in OVERLOADS
-         for fills in FILLS + (COMPLEX_FILLS if is_complex(T) else [])]
+CASES = [
+    (T, X, *fills)
+    for T, X in OVERLOADS
+    for fills in FILLS + (COMPLEX_FILLS if is_complex(T) else [])
+]
 
 pytestmark = each_one_dimensional
 
@@ -32,6 +43,5 @@ def test_reads_stay_inside_the_signal(interp, T, X, guard, n):
     rng = np.random.default_rng(n)
     signal = guarded_copy(random_signal(rng, T, n), guard)
     # The positions sit against a guard page too: the loop must stop at their end.
-    x = guarded_copy(np.concatenate([hostile_positions(X), boundary_positions(rng, X, n)]),
-                     guard)
+    x = guarded_copy(np.concatenate([hostile_positions(X), boundary_positions(rng, X, n)]), guard)
     assert_same_bits(interp(signal, x, 5, 7), REFERENCES[interp](signal, x, 5, 7))

@@ -4,9 +4,7 @@ import sys
 import threading
 
 import numpy as np
-from helpers import (ELEMENT_TYPES, OVERLOADS, assert_same_bits, boundary_positions,
-                     random_signal)
-
+from helpers import ELEMENT_TYPES, OVERLOADS, assert_same_bits, boundary_positions, random_signal
 from velquin_interp import velquin_cubic_interp as cubic
 from velquin_interp import velquin_linear_interp as linear
 from velquin_interp import velquin_linear_vertical_interp_2d as vertical
@@ -23,8 +21,12 @@ def workload(seed):
     for T, X in OVERLOADS:
         n = int(rng.integers(2, 300))
         signal, x = random_signal(rng, T, n), boundary_positions(rng, X, n)
-        calls += [(linear, (signal, x, seed, None)), (cubic, (signal, x, None, -seed)),
-                  (linear, (signal[::2], x)), (cubic, (signal, x, "left"))]
+        calls += [
+            (linear, (signal, x, seed, None)),
+            (cubic, (signal, x, None, -seed)),
+            (linear, (signal[::2], x)),
+            (cubic, (signal, x, "left")),
+        ]
     for T in ELEMENT_TYPES:
         rows = random_signal(rng, T, 5 * 40).reshape(5, 40)
         calls += [(vertical, (rows, float(rng.uniform(-1, 5)))), (vertical, (rows[:1], 0.5))]
@@ -40,7 +42,7 @@ def outcome(function, args):
 
 def assert_same_outcomes(actual, expected):
     assert len(actual) == len(expected)
-    for a, e in zip(actual, expected):
+    for a, e in zip(actual, expected, strict=True):
         if isinstance(e, str):
             assert a == e
         else:

@@ -5,8 +5,14 @@ bits."""
 
 import numpy as np
 import pytest
-from helpers import (OVERLOADS, REFERENCES, assert_same_bits, each_one_dimensional,
-                     is_complex, random_signal)
+from helpers import (
+    OVERLOADS,
+    REFERENCES,
+    assert_same_bits,
+    each_one_dimensional,
+    is_complex,
+    random_signal,
+)
 
 # Signal lengths around the vector widths (8 and 16 lanes) and their two-vector windows.
 LENGTHS = [2, 3, 4, 5, 9, 17, 31, 33, 64, 1001]
@@ -19,8 +25,22 @@ def edge_positions(X, n):
     def below(v):
         return np.nextafter(X(v), X(-np.inf))
 
-    edges = [0, -0.0, below(0), 1, below(1), n - 2, below(n - 2), below(n - 1), n - 1,
-             np.nextafter(X(n - 1), X(np.inf)), np.nan, np.inf, -np.inf, -1]
+    edges = [
+        0,
+        -0.0,
+        below(0),
+        1,
+        below(1),
+        n - 2,
+        below(n - 2),
+        below(n - 1),
+        n - 1,
+        np.nextafter(X(n - 1), X(np.inf)),
+        np.nan,
+        np.inf,
+        -np.inf,
+        -1,
+    ]
     return np.array(edges, X)
 
 
@@ -64,8 +84,9 @@ def test_each_lane_holds_each_edge(interp, T, X):
             x = base.copy()
             x[lane] = edge
             for left, right in ((None, None), (given_fill, -0.0)):
-                assert_same_bits(interp(signal, x, left, right),
-                                 REFERENCES[interp](signal, x, left, right))
+                assert_same_bits(
+                    interp(signal, x, left, right), REFERENCES[interp](signal, x, left, right)
+                )
 
 
 @each_one_dimensional

@@ -4,10 +4,18 @@ from contextlib import nullcontext
 
 import numpy as np
 import pytest
-from helpers import (ELEMENT_TYPES, NOT_2D, NOT_CONTIGUOUS, TOO_FEW_ROWS, assert_same_bits,
-                     guarded_copy, is_complex, random_signal, unaligned_copy,
-                     vertical_reference)
-
+from helpers import (
+    ELEMENT_TYPES,
+    NOT_2D,
+    NOT_CONTIGUOUS,
+    TOO_FEW_ROWS,
+    assert_same_bits,
+    guarded_copy,
+    is_complex,
+    random_signal,
+    unaligned_copy,
+    vertical_reference,
+)
 from velquin_interp import velquin_linear_vertical_interp_2d as vertical
 
 
@@ -18,8 +26,23 @@ def random_rows(rng, T, rows, cols):
 def positions(rows):
     """Every boundary of the row range, as Python floats."""
     below = [np.nextafter(float(k), -np.inf) for k in range(1, rows)]
-    return [-np.inf, -1.5, -1e-300, -0.0, 0.0, 0.25, 0.5, rows - 1.5, *below, rows - 1,
-            np.nextafter(rows - 1.0, np.inf), rows, 1e300, np.inf, np.nan]
+    return [
+        -np.inf,
+        -1.5,
+        -1e-300,
+        -0.0,
+        0.0,
+        0.25,
+        0.5,
+        rows - 1.5,
+        *below,
+        rows - 1,
+        np.nextafter(rows - 1.0, np.inf),
+        rows,
+        1e300,
+        np.inf,
+        np.nan,
+    ]
 
 
 @pytest.mark.parametrize("T", ELEMENT_TYPES)
