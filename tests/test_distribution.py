@@ -1,0 +1,41 @@
+"""The installed distribution: its metadata, and the files the wheel puts in place."""
+
+import importlib.metadata
+import tomllib
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).parent.parent
+PROJECT = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]
+
+
+@pytest.fixture(scope="module")
+def metadata():
+    return importlib.metadata.metadata("velquin_interp")
+
+
+def test_version_is_the_projects(metadata):
+    assert importlib.metadata.version("velquin_interp") == PROJECT["version"]
+    assert metadata["Version"] == PROJECT["version"]
+
+
+def test_metadata_is_complete(metadata):
+    assert metadata["Name"] == "velquin_interp"
+    assert metadata["Summary"] == PROJECT["description"]
+    assert metadata["License-Expression"] == "MIT"
+    assert metadata["Requires-Python"] == "<3.13,>=3.12"
+    assert "numpy>=1.26" in metadata.get_all("Requires-Dist")
+    assert metadata["Keywords"].split(",") == PROJECT["keywords"]
+    classifiers = metadata.get_all("Classifier")
+    assert classifiers == PROJECT["classifiers"]
+    assert {"Programming Language :: Python :: 3.12", "Typing :: Typed"} <= set(classifiers)
+    assert metadata["Description-Content-Type"] == "text/markdown"
+    assert metadata.get_payload().strip() == (ROOT / "README.md").read_text().strip()
+
+
+def test_wheel_installs_module_stubs_and_license():
+    files = {f.as_posix() for f in importlib.metadata.files("velquin_interp")}
+    assert "velquin_interp-stubs/__init__.pyi" in files
+    assert any(f.startswith("velquin_interp.cpython-312-") and f.endswith(".so") for f in files)
+    assert any(f.endswith("licenses/LICENSE") for f in files)
