@@ -3,6 +3,8 @@
 # `make sanitize` runs the same tests against a build checked by ASan and UBSan.
 # `make test-levels` runs them against builds capped at AVX2 and at the scalar kernels.
 # `make bench` times the functions against their peers (BENCH_FLAGS=--quick for a check).
+# `make lint` runs the pre-commit hooks (ruff, clang-format, clang-tidy) over the repository.
+# `make dist` builds the wheel and the sdist, then builds and tests the sdist on its own.
 
 # The first Python 3.12 that actually runs: a pyenv shim can exist and still fail.
 PYTHON ?= $(shell for p in python3.12 $$(pyenv root 2>/dev/null)/versions/3.12*/bin/python3.12; do \
@@ -19,13 +21,13 @@ SANITIZE_INSTALLED := $(SANITIZE_VENV)/.velquin-installed
 # The interpreter is not instrumented, so the runtimes must be loaded before it starts.
 SANITIZER_RUNTIMES = $(shell $(CXX) -print-file-name=libasan.so):$(shell $(CXX) -print-file-name=libubsan.so)
 
-BUILD_INPUTS := pyproject.toml CMakeLists.txt README.md $(shell find src -type f)
+BUILD_INPUTS := pyproject.toml CMakeLists.txt README.md LICENSE $(shell find src velquin_interp-stubs -type f)
 
 # Builds whose vectorised kernels stop at a lower level, tested beside the full build.
 CAPPED_LEVELS := x86-64-v3 off
 BENCH_FLAGS ?=
 
-.PHONY: test demo sanitize test-levels bench clean
+.PHONY: test demo sanitize test-levels bench lint tidy dist clean
 
 test: $(INSTALLED)
 	$(VPY) -m pytest
@@ -35,6 +37,29 @@ demo: $(INSTALLED)
 
 bench: $(INSTALLED)
 	$(VPY) benchmarks/bench.py $(BENCH_FLAGS)
+
+# Runs the hooks on every tracked file, with the venv's tools; see .pre-commit-config.yaml.
+lint: $(INSTALLED)
+	$(VPY) -m pre_commit run --all-files --show-diff-on-failure
+
+# clang-tidy reads the compile commands of a CMake configure (nothing is compiled), once
+# per translation unit: the module and each instruction-set level.
+tidy: $(INSTALLED)
+	mkdir -p build/lint
+	$(VENV)/bin/cmake -S . -B build/lint -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+		-DPython_EXECUTABLE=$(abspath $(VPY)) -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" \
+		>build/lint/configure.log || { cat build/lint/configure.log; exit 1; }
+	$(VENV)/bin/clang-tidy -p build/lint --quiet src/module.cpp src/level.cpp
+
+# The sdist is unpacked outside the repository and built and tested there with its own
+# Makefile, as on a machine that has only the sdist.
+dist: $(INSTALLED)
+	rm -rf dist build/sdist-check
+	$(VPY) -m build --sdist --outdir dist .
+	$(VPY) -m pip wheel --no-deps --wheel-dir dist .
+	mkdir -p build/sdist-check
+	tar -xzf dist/velquin_interp-*.tar.gz -C build/sdist-check
+	$(MAKE) -C build/sdist-check/velquin_interp-* test PYTHON=$(PYTHON)
 
 # Each capped build goes into its own directory, which shadows the venv's module. Its
 # machine code must not use the registers of the levels it leaves out (AVX-512's zmm; for
@@ -63,7 +88,7 @@ $(VPY) $(SANITIZE_VPY):
 	$(PYTHON) -m venv $(dir $(@D))
 
 $(INSTALLED): $(VPY) $(BUILD_INPUTS)
-	$(VPY) -m pip install '.[test,demo,bench]'
+	$(VPY) -m pip install '.[test,demo,bench,lint,dist]'
 	touch $@
 
 $(SANITIZE_INSTALLED): $(SANITIZE_VPY) $(BUILD_INPUTS)
