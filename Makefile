@@ -51,8 +51,8 @@ tidy: $(INSTALLED)
 		>build/lint/configure.log || { cat build/lint/configure.log; exit 1; }
 	$(VENV)/bin/clang-tidy -p build/lint --quiet src/module.cpp src/level.cpp
 
-# The sdist is unpacked outside the repository and built and tested there with its own
-# Makefile, as on a machine that has only the sdist.
+# The sdist is unpacked into build/sdist-check and built and tested there by its own
+# Makefile, from its own files only, as on a machine that has nothing but the sdist.
 dist: $(INSTALLED)
 	rm -rf dist build/sdist-check
 	$(VPY) -m build --sdist --outdir dist .
