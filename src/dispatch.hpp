@@ -19,22 +19,39 @@
 
 namespace velquin {
 
+// Each feature is tested on its own: the level names ("x86-64-v4") are unknown to GCC 11
+// and clang before 16. These are the features the levels' code generation may use.
 inline int detect_vector_level() {
 #if VELQUIN_VECTOR_LEVELS > 0
     __builtin_cpu_init();
-    if (VELQUIN_VECTOR_LEVELS >= 2 && __builtin_cpu_supports("x86-64-v4")) {
+    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx") &&
+                      __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
+                      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") &&
+                        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512cd") &&
+                        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+    if (VELQUIN_VECTOR_LEVELS >= 2 && avx512) {
         return 2;
     }
-    if (__builtin_cpu_supports("x86-64-v3")) {
+    if (avx2) {
         return 1;
     }
 #endif
     return 0;
 }
 
+// Detected on the first call. A function-local static of an inline function would be a
+// process-wide (GNU unique) symbol, shared by every loaded copy of the module; this one
+// belongs to the module file alone.
+namespace {
+int detected_vector_level = -1;
+}  // namespace
+
 inline int vector_level() {
-    static const int level = detect_vector_level();
-    return level;
+    if (detected_vector_level < 0) {
+        detected_vector_level = detect_vector_level();
+    }
+    return detected_vector_level;
 }
 
 template <class T>
@@ -56,10 +73,11 @@ using vector_kernel = void (*)(const void*, std::uint64_t, const void*, std::uin
 #define VELQUIN_IF_LEVEL_2(...) nullptr
 #endif
 
-// One kernel per level, indexed by vector_level().
+// One kernel per level, indexed by vector_level(). Internal to the module file: inline
+// variables would be exported as GNU unique symbols, which hidden visibility does not stop.
 #define VELQUIN_LEVEL_KERNELS(name)                                              \
     template <class T, class X>                                                  \
-    inline constexpr vector_kernel<T, X> name##_levels[] = {                     \
+    static constexpr vector_kernel<T, X> name##_levels[] = {                     \
         nullptr,                                                                 \
         VELQUIN_IF_LEVEL_1(&level_x86_64_v3::name<real_t<T>, components<T>, X>), \
         VELQUIN_IF_LEVEL_2(&level_x86_64_v4::name<real_t<T>, components<T>, X>), \

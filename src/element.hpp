@@ -57,6 +57,19 @@ inline std::complex<R> times_real(std::complex<R> value, R k) {
     return {(value.real() * k) - (value.imag() * zero), (value.real() * zero) + (value.imag() * k)};
 }
 
+// A computed value with every NaN component replaced by the quiet NaN of R (positive, zero
+// payload). Which NaN an operation returns depends on the order of its operands, which
+// compilers and instruction sets choose freely; written this way, NaN results have the
+// same bits on every build. Fill values and copied rows are never passed through here.
+template <class R>
+inline R canonical_nan(R value) {
+    return value != value ? std::numeric_limits<R>::quiet_NaN() : value;
+}
+template <class R>
+inline std::complex<R> canonical_nan(std::complex<R> value) {
+    return {canonical_nan(value.real()), canonical_nan(value.imag())};
+}
+
 // Quiet NaN of an element type, in every component.
 template <class T>
 inline T quiet_nan() {

@@ -18,12 +18,29 @@ inline bool is_c_contiguous(const py::array& a) {
     return (static_cast<unsigned>(a.flags()) & static_cast<unsigned>(py::array::c_style)) != 0;
 }
 
-// A fill value: the given sample when the argument is None, else the argument converted
-// by pybind11's cast (which raises its cast error for an unconvertible object).
+inline constexpr const char* arrays_changed_message =
+    "input arrays changed while the fill values were converted";
+
+// A given fill value converted as pybind11 converts a T (its cast error for an object that
+// does not convert); a None fill is resolved later, to a sample.
 template <class T>
-T resolve_fill(const py::object& fill, const T& default_sample) {
-    return fill.is_none() ? default_sample : fill.cast<T>();
+T convert_fill(const py::object& fill) {
+    return fill.is_none() ? T{} : fill.cast<number<T>>().value;
 }
+
+// Where an array's elements are and how many, as the loops will read them.
+struct extent {
+    const void* data;
+    py::ssize_t size;
+
+    template <class T>
+    static extent of(const array<T>& a) {
+        return {a.data(), a.size()};
+    }
+    friend bool operator==(const extent& a, const extent& b) {
+        return a.data == b.data && a.size == b.size;
+    }
+};
 
 // Runs the frame, then `loop(signal, n, x, m, left, right, result)`, which must write
 // every result[0..m-1]. The inputs may sit at any alignment and must be read as packed
@@ -44,11 +61,24 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
     if (n < 2) {
         throw std::runtime_error("Signal must have at least 2 points");
     }
+    const extent checked_signal = extent::of(signal);
+    const extent checked_x = extent::of(x);
     array<T> result(x.size());
 
+    // Converting a fill value runs the caller's code (__float__, __index__, ...), which may
+    // resize or free either array; nothing is read until the arrays are known unchanged.
+    T left_fill = convert_fill<T>(left);
+    T right_fill = convert_fill<T>(right);
+    if (!(extent::of(signal) == checked_signal && extent::of(x) == checked_x)) {
+        throw std::runtime_error(arrays_changed_message);
+    }
     const packed_elements<T> samples(signal.data());
-    const T left_fill = resolve_fill(left, samples[0]);
-    const T right_fill = resolve_fill(right, samples[n - 1]);
+    if (left.is_none()) {
+        left_fill = samples[0];
+    }
+    if (right.is_none()) {
+        right_fill = samples[n - 1];
+    }
     loop(static_cast<const void*>(signal.data()), n, static_cast<const void*>(x.data()), m,
          left_fill, right_fill, result.mutable_data());
     return result;

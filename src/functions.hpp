@@ -36,8 +36,8 @@ array<T> velquin_linear_interp(array<T> signal, array<X> x, py::object left, py:
 }
 
 template <class T>
-array<T> velquin_linear_vertical_interp_2d(array<T> signal, double x) {
-    return run_vertical_frame(signal, x, kernels::blend_rows<T>);
+array<T> velquin_linear_vertical_interp_2d(array<T> signal, number<double> x) {
+    return run_vertical_frame(signal, x.value, kernels::blend_rows<T>);
 }
 
 template <class T, class X>

@@ -27,6 +27,31 @@ NOT_2D = "Input array must be 2-dimensional"
 TOO_FEW_ROWS = "Signal must have at least 2 rows"
 
 
+class Raising:
+    """Raises `error` from every conversion (to an array, a float, a complex or an index),
+    every time or only the first `times` times; afterwards it converts to `array`."""
+
+    def __init__(self, error, times=None, array=None):
+        self.error, self.times, self.array = error, times, array
+
+    def _raise(self, *args, **kwargs):
+        if self.times is None or self.times > 0:
+            if self.times is not None:
+                self.times -= 1
+            raise self.error
+        return np.array(self.array)
+
+    __array__ = __float__ = __complex__ = __index__ = _raise
+
+
+class Escape(BaseException):
+    """An exception that is not an Exception, as the caller might define one."""
+
+
+# Errors of the caller that no conversion may swallow.
+CALLERS_ERRORS = [KeyboardInterrupt, SystemExit, MemoryError, Escape]
+
+
 def cast_message(type_name):
     return (
         f"Unable to cast Python instance of type <class '{type_name}'> to C++ type '?' "
@@ -161,6 +186,14 @@ def times_real(values, k):
     return product
 
 
+def canonical_nan(values):
+    """Computed values with every NaN component written as the positive quiet NaN."""
+    values = np.array(values)
+    for part in (values.real, values.imag) if is_complex(values.dtype) else (values,):
+        part[np.isnan(part)] = np.nan
+    return values
+
+
 def linear_reference(signal, x, left=None, right=None):
     T, X = signal.dtype.type, x.dtype.type
     bound = X(len(signal) - 1)
@@ -171,7 +204,7 @@ def linear_reference(signal, x, left=None, right=None):
         inside = (x >= 0) & (x < bound)
         k = x[inside].astype(np.int64)
         weight = (x[inside] - k.astype(X)).astype(real_type(T))
-        result[inside] = times_real(signal[k + 1] - signal[k], weight) + signal[k]
+        result[inside] = canonical_nan(times_real(signal[k + 1] - signal[k], weight) + signal[k])
     return result
 
 
@@ -191,9 +224,9 @@ def cubic_reference(signal, x, left=None, right=None):
         # longer than 2**24 + 1) takes the last-interval rule, as the cubic would need s[n].
         last = inside & ~first & ((x >= bound - X(1)) | (i >= n - 2))
         middle = inside & ~first & ~last
-        result[first] = times_real(signal[1] - signal[0], d[first]) + signal[0]
+        result[first] = canonical_nan(times_real(signal[1] - signal[0], d[first]) + signal[0])
         w = (x[last] - X(n - 2)).astype(R)
-        result[last] = times_real(signal[-1] - signal[-2], w) + signal[-2]
+        result[last] = canonical_nan(times_real(signal[-1] - signal[-2], w) + signal[-2])
         i, d = i[middle], d[middle]
         u, o, t, v = signal[i - 1], signal[i], signal[i + 1], signal[i + 2]
         half = R(0.5)
@@ -202,7 +235,7 @@ def cubic_reference(signal, x, left=None, right=None):
             ((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)), half
         )
         g = times_real(t - u, half)
-        result[middle] = times_real(times_real(a + b, d) + g, d) + o
+        result[middle] = canonical_nan(times_real(times_real(a + b, d) + g, d) + o)
     return result
 
 
@@ -217,7 +250,7 @@ def vertical_reference(signal, x):
         return nan_array(T, signal.shape[1])
     c = int(x)
     with np.errstate(all="ignore"):
-        return times_real(signal[c + 1] - signal[c], R(x - c)) + signal[c]
+        return canonical_nan(times_real(signal[c + 1] - signal[c], R(x - c)) + signal[c])
 
 
 REFERENCES = {
@@ -241,11 +274,13 @@ def snapshot(obj):
 
 
 def assert_same_bits(actual, expected):
-    """Equal dtype, shape and bits, except that any NaN matches any NaN."""
+    """Equal dtype, shape and bits, NaN signs and payloads included."""
     assert actual.dtype == expected.dtype
     assert actual.shape == expected.shape
     R = real_type(expected.dtype)
     a, e = actual.view(R), expected.view(R)
-    same = (a.view(f"u{a.itemsize}") == e.view(f"u{e.itemsize}")) | (np.isnan(a) & np.isnan(e))
-    bad = np.flatnonzero(~same)
-    assert bad.size == 0, f"components {bad[:5]}: got {a[bad[:5]]}, expected {e[bad[:5]]}"
+    bits = f"u{a.itemsize}"
+    bad = np.flatnonzero(a.view(bits) != e.view(bits))
+    assert bad.size == 0, (
+        f"components {bad[:5]}: got {a.view(bits)[bad[:5]]}, expected {e.view(bits)[bad[:5]]}"
+    )

@@ -5,10 +5,12 @@ import sys
 import numpy as np
 import pytest
 from helpers import (
+    CALLERS_ERRORS,
     ELEMENT_TYPES,
     NOT_1D,
     NOT_CONTIGUOUS,
     TOO_SHORT,
+    Raising,
     cast_message,
     each_one_dimensional,
     is_complex,
@@ -99,3 +101,74 @@ def test_inputs_untouched_and_references_released(interp):
     call_many_times()
     assert [sys.getrefcount(obj) for obj in (signal, x, left, right)] == counts
     assert signal.tobytes() == signal_bytes and x.tobytes() == x_bytes
+
+
+ARRAYS_CHANGED = "input arrays changed while the fill values were converted"
+
+
+@pytest.mark.parametrize("target", ["signal", "x"])
+@pytest.mark.parametrize("fill", ["left", "right"])
+@pytest.mark.parametrize("T", [np.float64, np.complex64])
+def test_fill_conversion_that_resizes_an_input_raises(interp, target, fill, T):
+    # The caller's conversion code may resize (and so free) the arrays the call reads;
+    # large arrays are unmapped when freed, so a read of the old buffer would crash.
+    n = 10**6
+    arrays = {"signal": np.ones(n, T), "x": np.full(n, n - 1.5)}
+
+    class Resizing:
+        def __float__(self):
+            arrays[target].resize(2, refcheck=False)
+            return 0.0
+
+        def __complex__(self):
+            return complex(self.__float__())
+
+    with pytest.raises(RuntimeError) as error:
+        interp(arrays["signal"], arrays["x"], **{fill: Resizing()})
+    assert str(error.value) == ARRAYS_CHANGED
+    # A conversion that leaves the arrays alone is an ordinary call.
+    assert interp(arrays["signal"], arrays["x"], **{fill: 0.5}).shape == arrays["x"].shape
+
+
+@pytest.mark.parametrize("error", CALLERS_ERRORS)
+@pytest.mark.parametrize("argument", ["signal", "x", "left", "right"])
+def test_callers_errors_in_conversions_propagate(interp, error, argument):
+    args = {"signal": np.arange(4.0), "x": np.array([0.5]), "left": None, "right": None}
+    args[argument] = Raising(error("raised by the caller"))
+    with pytest.raises(error, match="raised by the caller"):
+        interp(**args)
+    # Raised once, then converting: the interrupted call must not be served by an overload
+    # further down, as if nothing had happened.
+    args[argument] = Raising(error(), times=1, array=[1.0, 2.0, 4.0])
+    with pytest.raises(error):
+        interp(**args)
+
+
+@pytest.mark.parametrize("argument", ["signal", "x", "left", "right"])
+def test_ordinary_conversion_errors_keep_their_outcome(interp, argument):
+    args = {"signal": np.arange(4.0), "x": np.array([0.5]), "left": None, "right": None}
+    args[argument] = Raising(ValueError())
+    outcome = TypeError if argument in ("signal", "x") else RuntimeError
+    with pytest.raises(outcome):
+        interp(**args)
+    # An array conversion that fails once goes to the next overload that converts.
+    if argument == "signal":
+        once = Raising(ValueError(), times=1, array=[1.0, 2.0, 4.0])
+        assert interp(once, [0.5]).dtype == np.float64
+        assert interp(Raising(ValueError(), times=0, array=[1.0, 2.0]), [0.5]).dtype == np.float32
+
+
+def test_memory_error_does_not_select_another_overload(interp):
+    # With no room for the float64 copy of the positions, the float32-positions overload
+    # would serve the call, and round the bound n - 1 = 2**24 + 1 down to 2**24.
+    signal = np.arange(2**24 + 2, dtype=np.int32)
+
+    class NoRoomForFloat64:
+        def __array__(self, dtype=None, copy=None):
+            if dtype == np.float64:
+                raise MemoryError("no room for the float64 copy")
+            return np.array([2**24], dtype or np.float32)
+
+    assert interp(signal, np.array([2**24], np.float32).astype(np.float64), None, -1)[0] == 2**24
+    with pytest.raises(MemoryError, match="no room"):
+        interp(signal, NoRoomForFloat64(), None, -1)

@@ -5,10 +5,12 @@ from contextlib import nullcontext
 import numpy as np
 import pytest
 from helpers import (
+    CALLERS_ERRORS,
     ELEMENT_TYPES,
     NOT_2D,
     NOT_CONTIGUOUS,
     TOO_FEW_ROWS,
+    Raising,
     assert_same_bits,
     guarded_copy,
     is_complex,
@@ -133,6 +135,16 @@ def test_numpy_float32_and_integer_scalars_convert_to_float32(T):
     with pytest.warns(np.exceptions.ComplexWarning) if is_complex(T) else nullcontext():
         result = vertical(signal, np.int64(1))  # nor is a NumPy integer a Python int
     assert result.dtype == np.float32 and result.tolist() == [3, 5]
+
+
+@pytest.mark.parametrize("error", [*CALLERS_ERRORS, ValueError])
+@pytest.mark.parametrize("argument", ["signal", "x"])
+def test_callers_errors_in_conversions_propagate(error, argument):
+    # The caller's interrupts and memory errors leave the call as they are; an ordinary
+    # failure to convert means no overload takes the argument.
+    args = {"signal": np.zeros((2, 2)), "x": 0.5, argument: Raising(error("raised"))}
+    with pytest.raises(TypeError if error is ValueError else error):
+        vertical(**args)
 
 
 @pytest.mark.parametrize("T", ELEMENT_TYPES)

@@ -21,6 +21,9 @@
 //                     B = ((((t*4 - v) - o*5) + u*2) * 0.5
 //                     G = (t - u) * 0.5
 //                     result = (((A + B) * d) + G) * d + o
+// A NaN computed by any formula is written as the quiet NaN of R (positive, zero payload),
+// component by component, so the last interval gives exactly what the linear function
+// gives; the fill values are copied bit for bit.
 //
 // i is a 64-bit integer: below 2^31 it equals the 32-bit truncation, and above it serves
 // signals longer than 2^31 + 1 samples with the same formulas.
@@ -74,12 +77,13 @@ void cubic_interp(packed_elements<T> signal, std::uint64_t n, packed_elements<X>
             const auto i = static_cast<std::int64_t>(p);
             const auto d = static_cast<R>(p - static_cast<X>(i));
             if (p < X(1)) {
-                result[j] = times_real(first_step, d) + first;
+                result[j] = canonical_nan(times_real(first_step, d) + first);
             } else if (p >= last_interval_start || static_cast<std::uint64_t>(i) >= n - 2) {
                 const auto w = static_cast<R>(p - second_last_position);
-                result[j] = times_real(last_step, w) + second_last;
+                result[j] = canonical_nan(times_real(last_step, w) + second_last);
             } else {
-                result[j] = catmull_rom(signal[i - 1], signal[i], signal[i + 1], signal[i + 2], d);
+                result[j] = canonical_nan(
+                    catmull_rom(signal[i - 1], signal[i], signal[i + 1], signal[i + 2], d));
             }
         }
     }

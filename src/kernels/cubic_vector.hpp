@@ -11,7 +11,8 @@
 //   every lane too, each in the scalar grouping, and each lane takes, in the scalar order
 //   of the rules, the first that applies:
 //   p < 0 left fill, p >= L right fill, NaN, p < 1 first interval, p >= L - 1 or
-//   i >= n - 2 last interval, otherwise the cubic.
+//   i >= n - 2 last interval, otherwise the cubic; a NaN computed by any formula becomes
+//   the quiet NaN of R (positive, zero payload), before the fills are selected.
 // Samples are gathered (one gather instruction per component and neighbour), or, for
 // real signals of 16 lanes whose block of indices spans less than two vectors (sorted or
 // clustered positions), loaded as two contiguous vectors and permutes.
@@ -102,14 +103,14 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
         // Blocks wholly inside the cubic segment, the common case, need no selection.
         if (all_lanes((p >= X(1)) & (p < last_interval_start) &
                       convert_mask<X, lanes>(i < last_index))) {
-            return out;
+            return canonical_nan(out);
         }
         const mask<X, lanes> in_last =
             (p >= last_interval_start) | convert_mask<X, lanes>(i >= last_index);
         const weights w = __builtin_convertvector(block.safe - second_last_position, weights);
         out = select(convert_mask<R, lanes>(in_last), times_real(last_step, w) + second_last, out);
         out = select(convert_mask<R, lanes>(p < X(1)), times_real(first_step, d) + first, out);
-        return outside.apply(out, p, block.inside, bound);
+        return outside.apply(canonical_nan(out), p, block.inside, bound);
     };
 
     run_blocks<R, C, X, lanes>(x, m, result, interpolate);

@@ -12,6 +12,8 @@
 //   otherwise             k = trunc(p), w = R(p - X(k)) (the subtraction is exact),
 //                         result = (s[k+1] - s[k]) * w + s[k], one rounding per operation;
 //                         for complex T the product is the full product with (w, 0).
+// A NaN computed by the formula is written as the quiet NaN of R (positive, zero payload),
+// component by component; the fill values are copied bit for bit.
 //
 // k is a 64-bit integer: below 2^31 it equals the 32-bit truncation, and above it serves
 // signals longer than 2^31 + 1 samples with the same formula. Reads stay inside the signal
@@ -44,7 +46,7 @@ void linear_interp(packed_elements<T> signal, std::uint64_t n, packed_elements<X
             const auto weight = static_cast<R>(p - static_cast<X>(k));
             const T lower = signal[k];
             const T difference = signal[k + 1] - lower;
-            result[i] = times_real(difference, weight) + lower;
+            result[i] = canonical_nan(times_real(difference, weight) + lower);
         }
     }
 }

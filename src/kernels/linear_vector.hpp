@@ -5,6 +5,7 @@
 //   inside = 0 <= p < B; lanes outside get p = 0, so the truncation to 32-bit indices is
 //   always defined and every load stays in the signal; NaN lanes are never inside;
 //   k = trunc(p), w = R(p - X(k)), result = (s[k+1] - s[k]) * w + s[k] lane by lane;
+//   a NaN computed there becomes the quiet NaN of R (positive, zero payload);
 //   then, unless every lane is inside, NaN where not inside, the right fill where p >= B,
 //   the left fill where p < 0.
 // Samples are gathered (one gather instruction per component and neighbour), or, for
@@ -57,7 +58,7 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
             lower = load_elements<R, C, lanes>(signal, k, 0);
             upper = load_elements<R, C, lanes>(signal, k, 1);
         }
-        const block_elements out = times_real(upper - lower, block.weight) + lower;
+        const block_elements out = canonical_nan(times_real(upper - lower, block.weight) + lower);
         if (all_lanes(block.inside)) {
             return out;
         }

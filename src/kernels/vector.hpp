@@ -197,41 +197,52 @@ inline vec<R, Lanes> gather_component(const unsigned char* signal,
     const unsigned char* base = signal + (c * sizeof(R));
     const auto* doubles = reinterpret_cast<const double*>(base);
     const auto* floats = reinterpret_cast<const float*>(base);
+    // The masked forms with every lane set and a zeroed source: GCC's unmasked intrinsics
+    // start from an undefined register, which -Wmaybe-uninitialized reports.
+    [[maybe_unused]] constexpr __mmask16 every_lane = 0xFFFF;
+    [[maybe_unused]] constexpr __mmask8 every_double = 0xFF;
+    [[maybe_unused]] const __m256i all_ones = _mm256_set1_epi32(-1);
+    [[maybe_unused]] const __m256d all_pd = _mm256_castsi256_pd(all_ones);
     vec<R, Lanes> gathered;
     if constexpr (sizeof(R) == 8 && C == 2) {
         const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
         if constexpr (bytes == zmm_bytes) {
             const __m512d values =
-                _mm512_i64gather_pd(reinterpret_cast<__m512i>(doubled), base, sizeof(R));
+                _mm512_mask_i64gather_pd(_mm512_setzero_pd(), every_double,
+                                         reinterpret_cast<__m512i>(doubled), base, sizeof(R));
             std::memcpy(&gathered, &values, sizeof gathered);
         } else {
             static_assert(bytes == ymm_bytes, "at least 4 lanes");
             const __m256d values =
-                _mm256_i64gather_pd(doubles, reinterpret_cast<__m256i>(doubled), sizeof(R));
+                _mm256_mask_i64gather_pd(_mm256_setzero_pd(), doubles,
+                                         reinterpret_cast<__m256i>(doubled), all_pd, sizeof(R));
             std::memcpy(&gathered, &values, sizeof gathered);
         }
     } else if constexpr (sizeof(R) == 8) {
         if constexpr (bytes == zmm_bytes) {
             const __m512d values =
-                _mm512_i32gather_pd(reinterpret_cast<__m256i>(at), base, element_bytes);
+                _mm512_mask_i32gather_pd(_mm512_setzero_pd(), every_double,
+                                         reinterpret_cast<__m256i>(at), base, element_bytes);
             std::memcpy(&gathered, &values, sizeof gathered);
         } else {
             static_assert(bytes == ymm_bytes, "at least 4 lanes");
-            const __m256d values =
-                _mm256_i32gather_pd(doubles, reinterpret_cast<__m128i>(at), element_bytes);
+            const __m256d values = _mm256_mask_i32gather_pd(
+                _mm256_setzero_pd(), doubles, reinterpret_cast<__m128i>(at), all_pd, element_bytes);
             std::memcpy(&gathered, &values, sizeof gathered);
         }
     } else if constexpr (bytes == zmm_bytes) {
-        const __m512 values =
-            _mm512_i32gather_ps(reinterpret_cast<__m512i>(at), base, element_bytes);
+        const __m512 values = _mm512_mask_i32gather_ps(
+            _mm512_setzero_ps(), every_lane, reinterpret_cast<__m512i>(at), base, element_bytes);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else if constexpr (bytes == ymm_bytes) {
         const __m256 values =
-            _mm256_i32gather_ps(floats, reinterpret_cast<__m256i>(at), element_bytes);
+            _mm256_mask_i32gather_ps(_mm256_setzero_ps(), floats, reinterpret_cast<__m256i>(at),
+                                     _mm256_castsi256_ps(all_ones), element_bytes);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else {
         const __m128 values =
-            _mm_i32gather_ps(floats, reinterpret_cast<__m128i>(at), element_bytes);
+            _mm_mask_i32gather_ps(_mm_setzero_ps(), floats, reinterpret_cast<__m128i>(at),
+                                  _mm_castsi128_ps(_mm_set1_epi32(-1)), element_bytes);
         std::memcpy(&gathered, &values, sizeof gathered);
     }
     return gathered;
@@ -257,6 +268,18 @@ inline elements<R, C, Lanes> select(const mask<R, Lanes>& where,
     elements<R, C, Lanes> result;
     for (int c = 0; c < C; ++c) {
         result.part[c] = where ? chosen.part[c] : otherwise.part[c];
+    }
+    return result;
+}
+
+// Every NaN component replaced by the quiet NaN of R (positive, zero payload), as the
+// scalar canonical_nan does.
+template <class R, int C, int Lanes>
+inline elements<R, C, Lanes> canonical_nan(const elements<R, C, Lanes>& value) {
+    const auto nan = broadcast<vec<R, Lanes>, R>(__builtin_nan(""));
+    elements<R, C, Lanes> result;
+    for (int c = 0; c < C; ++c) {
+        result.part[c] = value.part[c] != value.part[c] ? nan : value.part[c];
     }
     return result;
 }

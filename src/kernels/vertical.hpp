@@ -12,9 +12,10 @@
 //                         result[j] = (r1[j] - r0[j]) * w + r0[j] with r0, r1 rows c, c + 1;
 //                         for complex T the product is the full product with (w, 0).
 //
-// The copies keep every bit of the row (NaN payloads, signed zeros). c is a 64-bit integer,
-// so signals taller than 2^31 + 1 rows are served with the same formula, and the row
-// offsets c * cols and (c + 1) * cols are formed in 64 bits.
+// The copies keep every bit of the row (NaN payloads, signed zeros); a NaN computed by the
+// blend is written as the quiet NaN of R (positive, zero payload), component by component. c is a
+// 64-bit integer, so signals taller than 2^31 + 1 rows are served with the same formula, and the
+// row offsets c * cols and (c + 1) * cols are formed in 64 bits.
 #pragma once
 
 #include <cmath>
@@ -46,7 +47,7 @@ void blend_rows(const void* signal, std::uint64_t rows, std::uint64_t cols, doub
         const packed_elements<T> upper(data + ((c + 1) * row_bytes));
         for (std::uint64_t j = 0; j < cols; ++j) {
             const T low = lower[j];
-            result[j] = times_real(upper[j] - low, w) + low;
+            result[j] = canonical_nan(times_real(upper[j] - low, w) + low);
         }
     }
 }
