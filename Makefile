@@ -1,7 +1,10 @@
 # Set-up commands: `make test` and `make demo` each build everything they need from a
-# clean clone. The package is reinstalled whenever a build input changes.
+# clean clone, and install only what they need: the package (reinstalled whenever a build
+# input changes) and the tools of their own extra in pyproject.toml.
 # `make sanitize` runs the same tests against a build checked by ASan and UBSan.
-# `make test-levels` runs them against builds capped at AVX2 and at the scalar kernels.
+# `make test-levels` runs them against builds capped at AVX2 and at the scalar kernels,
+# `make test-compilers` against clang's full and scalar builds; both compare every build's
+# results with the full GCC build's, bit for bit.
 # `make bench` times the functions against their peers (BENCH_FLAGS=--quick for a check).
 # `make lint` runs the pre-commit hooks (ruff, clang-format, clang-tidy) over the repository.
 # `make dist` builds the wheel and the sdist, then builds and tests the sdist on its own.
@@ -10,10 +13,14 @@
 PYTHON ?= $(shell for p in python3.12 $$(pyenv root 2>/dev/null)/versions/3.12*/bin/python3.12; do \
 	"$$p" -c 'import sys; assert sys.version_info[:2] == (3, 12)' >/dev/null 2>&1 && { echo "$$p"; break; }; done)
 CXX ?= g++
+CLANGXX ?= clang++
 
 VENV := .venv
 VPY := $(VENV)/bin/python
 INSTALLED := $(VENV)/.velquin-installed
+# The tools of one extra of pyproject.toml (test, demo, bench, lint, dist), installed on
+# their own: `$(call extra,test)`.
+extra = $(VENV)/.extra-$(1)
 
 SANITIZE_VENV := .venv-sanitize
 SANITIZE_VPY := $(SANITIZE_VENV)/bin/python
@@ -23,28 +30,26 @@ SANITIZER_RUNTIMES = $(shell $(CXX) -print-file-name=libasan.so):$(shell $(CXX) 
 
 BUILD_INPUTS := pyproject.toml CMakeLists.txt README.md LICENSE $(shell find src velquin_interp-stubs -type f)
 
-# Builds whose vectorised kernels stop at a lower level, tested beside the full build.
-CAPPED_LEVELS := x86-64-v3 off
 BENCH_FLAGS ?=
 
-.PHONY: test demo sanitize test-levels bench lint tidy dist clean
+.PHONY: test demo sanitize test-levels test-compilers bench lint tidy dist clean
 
-test: $(INSTALLED)
+test: $(INSTALLED) $(call extra,test)
 	$(VPY) -m pytest
 
-demo: $(INSTALLED)
+demo: $(INSTALLED) $(call extra,demo)
 	$(VPY) examples/demo.py
 
-bench: $(INSTALLED)
+bench: $(INSTALLED) $(call extra,bench)
 	$(VPY) benchmarks/bench.py $(BENCH_FLAGS)
 
 # Runs the hooks on every tracked file, with the venv's tools; see .pre-commit-config.yaml.
-lint: $(INSTALLED)
+lint: $(call extra,lint)
 	$(VPY) -m pre_commit run --all-files --show-diff-on-failure
 
 # clang-tidy reads the compile commands of a CMake configure (nothing is compiled), once
 # per translation unit: the module and each instruction-set level.
-tidy: $(INSTALLED)
+tidy: $(call extra,lint)
 	mkdir -p build/lint
 	$(VENV)/bin/cmake -S . -B build/lint -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
 		-DPython_EXECUTABLE=$(abspath $(VPY)) -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" \
@@ -53,7 +58,7 @@ tidy: $(INSTALLED)
 
 # The sdist is unpacked into build/sdist-check and built and tested there by its own
 # Makefile, from its own files only, as on a machine that has nothing but the sdist.
-dist: $(INSTALLED)
+dist: $(call extra,dist)
 	rm -rf dist build/sdist-check
 	$(VPY) -m build --sdist --outdir dist .
 	$(VPY) -m pip wheel --no-deps --wheel-dir dist .
@@ -61,20 +66,43 @@ dist: $(INSTALLED)
 	tar -xzf dist/velquin_interp-*.tar.gz -C build/sdist-check
 	$(MAKE) -C build/sdist-check/velquin_interp-* test PYTHON=$(PYTHON)
 
+# Digests of thousands of NaN-heavy calls (tests/bits.py): every build must print the same.
+BITS_REFERENCE := build/bits/full.txt
+
+# Builds the package with extra pip options into build/$(1)/lib, failing on any compiler
+# warning, then runs the suite (but the slow memory tests, which exercise the frame that no
+# build changes) against it and compares its digests with the full build's.
+define check_build
+	$(VPY) -m pip install -v --no-deps --upgrade $(2) -C build-dir=build/$(1) \
+		--target build/$(1)/lib . >build/$(1).log 2>&1 || { cat build/$(1).log; exit 1; }
+	if grep -E "warning:" build/$(1).log; then echo "error: the $(1) build warns" >&2; exit 1; fi
+	PYTHONPATH=build/$(1)/lib $(VPY) -m pytest -p no:cacheprovider -m "not slow"
+	PYTHONPATH=build/$(1)/lib $(VPY) tests/bits.py >build/$(1).bits
+	cmp build/$(1).bits $(BITS_REFERENCE) || \
+		{ echo "error: the $(1) build's results differ from the full build's" >&2; exit 1; }
+endef
+
+$(BITS_REFERENCE): $(INSTALLED) $(call extra,test) tests/bits.py tests/helpers.py
+	mkdir -p $(@D)
+	$(VPY) tests/bits.py >$@
+
 # Each capped build goes into its own directory, which shadows the venv's module. Its
 # machine code must not use the registers of the levels it leaves out (AVX-512's zmm; for
-# the scalar build also AVX's ymm). The slow memory tests exercise the frame, which no
-# level changes, and run in `make test` only.
-test-levels: $(INSTALLED)
-	for level in $(CAPPED_LEVELS); do \
-		lib=build/levels/$$level/lib; \
-		case $$level in off) left_out='%[yz]mm';; *) left_out='%zmm';; esac; \
-		$(VPY) -m pip install --no-deps --upgrade -C cmake.define.VELQUIN_SIMD=$$level \
-			-C build-dir=build/levels/$$level --target $$lib . || exit 1; \
-		if objdump -d $$lib/velquin_interp*.so | grep -qE "$$left_out"; then \
-			echo "error: the $$level build uses $$left_out registers" >&2; exit 1; fi; \
-		PYTHONPATH=$$lib $(VPY) -m pytest -p no:cacheprovider -m "not slow" || exit 1; \
-	done
+# the scalar build also AVX's ymm).
+test-levels: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
+	$(call check_build,levels/x86-64-v3,-C cmake.define.VELQUIN_SIMD=x86-64-v3)
+	! objdump -d build/levels/x86-64-v3/lib/velquin_interp*.so | grep -qE '%zmm' || \
+		{ echo "error: the x86-64-v3 build uses zmm registers" >&2; exit 1; }
+	$(call check_build,levels/off,-C cmake.define.VELQUIN_SIMD=off)
+	! objdump -d build/levels/off/lib/velquin_interp*.so | grep -qE '%[yz]mm' || \
+		{ echo "error: the scalar build uses ymm or zmm registers" >&2; exit 1; }
+
+# The full and the scalar build with clang (Debian's clang++; `apt-get install clang`).
+test-compilers: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
+	@command -v $(CLANGXX) >/dev/null || { echo "error: $(CLANGXX) not found" >&2; exit 1; }
+	$(call check_build,clang/full,-C cmake.define.CMAKE_CXX_COMPILER=$(CLANGXX))
+	$(call check_build,clang/off,-C cmake.define.CMAKE_CXX_COMPILER=$(CLANGXX) \
+		-C cmake.define.VELQUIN_SIMD=off)
 
 # Leak detection stays off: the interpreter keeps objects alive until exit by design.
 # --capture=sys leaves file descriptor 2 alone, so a sanitizer report that aborts the run
@@ -87,8 +115,17 @@ $(VPY) $(SANITIZE_VPY):
 	@test -n "$(PYTHON)" || { echo "error: no working python3.12 found (set PYTHON=...)" >&2; exit 1; }
 	$(PYTHON) -m venv $(dir $(@D))
 
+# The build must print no compiler warning.
 $(INSTALLED): $(VPY) $(BUILD_INPUTS)
-	$(VPY) -m pip install '.[test,demo,bench,lint,dist]'
+	mkdir -p build
+	$(VPY) -m pip install -v . >build/install.log 2>&1 || { cat build/install.log; exit 1; }
+	if grep -E "warning:" build/install.log; then echo "error: the build warns" >&2; exit 1; fi
+	touch $@
+
+# An extra's requirements, read from pyproject.toml, without building the package again.
+$(VENV)/.extra-%: $(VPY) pyproject.toml
+	$(VPY) -c 'import sys, tomllib; print("\n".join(tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"][sys.argv[1]]))' $* >$@.txt
+	$(VPY) -m pip install -r $@.txt
 	touch $@
 
 $(SANITIZE_INSTALLED): $(SANITIZE_VPY) $(BUILD_INPUTS)

@@ -1,6 +1,7 @@
 """The module surface: docstrings, registration order, and which overload a call reaches."""
 
 import re
+import subprocess
 import warnings
 
 import numpy as np
@@ -27,6 +28,18 @@ def test_module_docstring_and_contents():
         "velquin_linear_vertical_interp_2d",
         "velquin_cubic_interp",
     ]
+
+
+def test_only_the_entry_is_exported():
+    # Anything else exported (standard-library instantiations, GNU unique symbols) would be
+    # bound across every loaded copy of the module.
+    listing = subprocess.run(
+        ["nm", "-D", "--defined-only", velquin_interp.__file__],
+        capture_output=True,
+        text=True,
+        check=True,
+    ).stdout
+    assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_velquin_interp"]
 
 
 def help_entries(function, element_types):
