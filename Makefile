@@ -73,6 +73,7 @@ BITS_REFERENCE := build/bits/full.txt
 # warning, then runs the suite (but the slow memory tests, which exercise the frame that no
 # build changes) against it and compares its digests with the full build's.
 define check_build
+	mkdir -p build/$(1)
 	$(VPY) -m pip install -v --no-deps --upgrade $(2) -C build-dir=build/$(1) \
 		--target build/$(1)/lib . >build/$(1).log 2>&1 || { cat build/$(1).log; exit 1; }
 	if grep -E "warning:" build/$(1).log; then echo "error: the $(1) build warns" >&2; exit 1; fi

@@ -1,7 +1,10 @@
 """The scale-out recipe of examples/dask_scale_out.py: chunked results equal one call, bit
 for bit, on Dask's local schedulers and on a distributed cluster."""
 
+import os
 import runpy
+import subprocess
+import sys
 from pathlib import Path
 
 import cloudpickle
@@ -111,3 +114,22 @@ def test_distributed_cluster_gives_the_same_bits():
         cubic = RECIPE["velquin_cubic_interp"]
         result = interpolate_chunked(cubic, signal, positions, 0.5, -0.5).compute()
     assert_same_bits(result, cubic(signal, x, 0.5, -0.5))
+
+
+def test_readme_recipe_runs_as_a_script(tmp_path):
+    # The README's example, saved as a script and run as a user would, on the process
+    # scheduler, whose workers import the script; smaller, so that it takes a second.
+    readme = (Path(__file__).parent.parent / "README.md").read_text()
+    example = next(b for b in readme.split("```python\n") if "interpolate_chunked(velquin" in b)
+    code = example.split("```")[0]
+    for size, small in [("1_000_000", "1_000"), ("10**8", "10**4"), ("10**7", "2_500")]:
+        assert size in code
+        code = code.replace(size, small)
+    script = tmp_path / "recipe.py"
+    script.write_text(code + '    assert values.shape == (10**4,)\n    print("done")\n')
+    examples = Path(__file__).parent.parent / "examples"
+    environment = {**os.environ, "PYTHONPATH": os.pathsep.join([str(examples), *sys.path])}
+    run = subprocess.run(
+        [sys.executable, str(script)], capture_output=True, text=True, env=environment
+    )
+    assert run.returncode == 0 and run.stdout == "done\n", run.stderr[-2000:]

@@ -14,6 +14,7 @@ from helpers import (
     cast_message,
     each_one_dimensional,
     is_complex,
+    real_type,
     unaligned_copy,
 )
 
@@ -40,6 +41,7 @@ FAILURES = {
     "right": ((OK_SIGNAL, OK_X, None, [1]), cast_message("list")),
     "right with empty positions": ((OK_SIGNAL, np.zeros(0), 1, "s"), cast_message("str")),
     "complex fill on real signal": ((OK_SIGNAL, np.zeros(0), 1j), cast_message("complex")),
+    "int beyond the float range": ((OK_SIGNAL, OK_X, None, 10**400), cast_message("int")),
 }
 
 
@@ -58,6 +60,11 @@ def test_fill_value_conversions(interp, T):
     assert interp(signal, x, True, 3).tolist() == [1, 3]
     with np.errstate(over="ignore"):
         assert interp(signal, x, 0.1, 1e300).tolist() == [T(0.1), T(1e300)]
+    # A Python int goes through a double: for float32 it is rounded twice, to 2**60 here,
+    # where rounding once would give the next float32 up.
+    big = 2**60 + 2**36 + 1
+    assert interp(signal, x, None, big)[1] == T(float(big))
+    assert (interp(signal, x, None, big)[1] == 2**60) == (real_type(T) is np.float32)
     if is_complex(T):
         assert interp(signal, x, 1 + 2j, 2).tolist() == [T(1 + 2j), 2 + 0j]
     else:

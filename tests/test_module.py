@@ -105,6 +105,8 @@ CONVERTED = {
     "float16 arrays": (np.array([1, 4, 9], np.float16), np.array([0.5], np.float16), np.float32),
     "byte-swapped float64": (np.array([1, 2 / 3], ">f8"), np.array([0.5]), np.float32),
     "byte-swapped positions": (np.array([1, 2 / 3]), np.array([0.5], ">f8"), np.float32),
+    "None as NaN": (np.array([None, 1.0, 3.0]), [None, 0.5, 1.5], np.float32),
+    "numeric strings": (["1", "2.5", "4"], np.array(["0.5", "1.25"]), np.float32),
 }
 
 

@@ -121,6 +121,8 @@ def test_exact_match_keeps_the_element_type(T):
     # A Python int is taken as it is, so a complex signal keeps its imaginary part.
     assert_same_bits(vertical(signal, 1), signal[1])
     assert_same_bits(vertical(signal, 0), vertical(signal, 0.0))
+    with pytest.raises(TypeError):  # an int with no float value
+        vertical(signal, 10**400)
 
 
 @pytest.mark.parametrize("T", ELEMENT_TYPES)
