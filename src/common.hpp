@@ -84,9 +84,17 @@ struct pyobject_caster<velquin::array<T>> {
         // back the same object, so it is taken as it is.
         if (api.PyArray_Check_(src.ptr()) && Py_TYPE(src.ptr()) == api.PyArray_Type_) {
             const auto* descr = array_descriptor_proxy(array_proxy(src.ptr())->descr);
-            if (descr->type_num == npy_format_descriptor<T>::value && descr->byteorder == '=') {
-                value = reinterpret_borrow<velquin::array<T>>(src);
-                return true;
+            if (descr->byteorder == '=' && is_element_type(descr->type_num)) {
+                if (descr->type_num != npy_format_descriptor<T>::value) {
+                    // Another element type: NumPy's equivalence test fails, and only the
+                    // converting pass may cast it.
+                    if (!convert) {
+                        return false;
+                    }
+                } else {
+                    value = reinterpret_borrow<velquin::array<T>>(src);
+                    return true;
+                }
             }
         }
         if (!convert && !array_t<T>::check_(src)) {
@@ -105,6 +113,12 @@ struct pyobject_caster<velquin::array<T>> {
 
     static handle cast(const handle& src, return_value_policy /*policy*/, handle /*parent*/) {
         return src.inc_ref();
+    }
+
+private:
+    static bool is_element_type(int type_num) {
+        return type_num == npy_api::NPY_FLOAT_ || type_num == npy_api::NPY_DOUBLE_ ||
+               type_num == npy_api::NPY_CFLOAT_ || type_num == npy_api::NPY_CDOUBLE_;
     }
 };
 
