@@ -5,7 +5,8 @@
 # `make test-levels` runs them against builds capped at AVX2 and at the scalar kernels,
 # `make test-compilers` against clang's full and scalar builds; both compare every build's
 # results with the full GCC build's, bit for bit.
-# `make bench` times the functions against their peers (BENCH_FLAGS=--quick for a check).
+# `make bench` times the functions against their peers (BENCH_FLAGS=--quick for a check);
+# `make bench-levels` times each instruction-set level's build against the scalar build.
 # `make lint` runs the pre-commit hooks (ruff, clang-format, clang-tidy) over the repository.
 # `make dist` builds the wheel and the sdist, then builds and tests the sdist on its own.
 
@@ -32,7 +33,7 @@ BUILD_INPUTS := pyproject.toml CMakeLists.txt README.md LICENSE $(shell find src
 
 BENCH_FLAGS ?=
 
-.PHONY: test demo sanitize test-levels test-compilers bench lint tidy dist clean
+.PHONY: test demo sanitize test-levels test-compilers bench bench-levels lint tidy dist clean
 
 test: $(INSTALLED) $(call extra,test)
 	$(VPY) -m pytest
@@ -42,6 +43,14 @@ demo: $(INSTALLED) $(call extra,demo)
 
 bench: $(INSTALLED) $(call extra,bench)
 	$(VPY) benchmarks/bench.py $(BENCH_FLAGS)
+
+# The full build (the venv's), the AVX2-capped and the scalar build timed side by side,
+# each in its own process (benchmarks/levels.md).
+bench-levels: $(INSTALLED) $(call extra,bench)
+	$(call build_lib,levels/x86-64-v3,-C cmake.define.VELQUIN_SIMD=x86-64-v3)
+	$(call build_lib,levels/off,-C cmake.define.VELQUIN_SIMD=off)
+	$(VPY) benchmarks/bench.py --levels full= x86-64-v3=build/levels/x86-64-v3/lib \
+		scalar=build/levels/off/lib $(BENCH_FLAGS)
 
 # Runs the hooks on every tracked file, with the venv's tools; see .pre-commit-config.yaml.
 lint: $(call extra,lint)
@@ -70,13 +79,18 @@ dist: $(call extra,dist)
 BITS_REFERENCE := build/bits/full.txt
 
 # Builds the package with extra pip options into build/$(1)/lib, failing on any compiler
-# warning, then runs the suite (but the slow memory tests, which exercise the frame that no
-# build changes) against it and compares its digests with the full build's.
-define check_build
+# warning.
+define build_lib
 	mkdir -p build/$(1)
 	$(VPY) -m pip install -v --no-deps --upgrade $(2) -C build-dir=build/$(1) \
 		--target build/$(1)/lib . >build/$(1).log 2>&1 || { cat build/$(1).log; exit 1; }
 	if grep -E "warning:" build/$(1).log; then echo "error: the $(1) build warns" >&2; exit 1; fi
+endef
+
+# build_lib, then the suite (but the slow memory tests, which exercise the frame that no
+# build changes) against that build, and its digests compared with the full build's.
+define check_build
+	$(call build_lib,$(1),$(2))
 	PYTHONPATH=build/$(1)/lib $(VPY) -m pytest -p no:cacheprovider -m "not slow"
 	PYTHONPATH=build/$(1)/lib $(VPY) tests/bits.py >build/$(1).bits
 	cmp build/$(1).bits $(BITS_REFERENCE) || \

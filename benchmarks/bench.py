@@ -4,9 +4,14 @@ Every case is timed in this one run, next to:
   numpy.interp(x, arange(n), s)               the peer most users have (float64 inside)
   map_coordinates(s, x[None], order=1 / 3)    scipy.ndimage; order 3 without prefilter
                                               does the same work per point as our cubic
+  numba loop                                  the same formula as a plain serial @njit
+                                              loop (no fastmath): what a user would
+                                              otherwise write
   NumPy expression                            the same formula written with NumPy
   memory floor                                one ufunc pass reading the same arrays and
                                               writing a fresh result of the same size
+  np.take floor                               for scattered positions: np.take of the
+                                              samples at precomputed indices
 
 Times are medians of repeated calls, in ns per result element (per call for the small
 cases). Ratios are "times faster" for the peers and "times the floor" for the floor. The
@@ -14,12 +19,23 @@ script prints a table and writes results.md and results.png to the output direct
 asserts nothing about time: the goals are shown with the ratios measured here.
 
     python benchmarks/bench.py [--quick] [--output-dir DIR]
+    python benchmarks/bench.py --levels NAME=DIR [NAME=DIR ...] [--quick]
+
+With --levels, only our functions are timed, once per build: each NAME=DIR is a build of
+the module installed into DIR (`make bench-levels` passes the full, the AVX2-capped and the
+scalar build), each timed in its own process, the builds taking turns round after round.
+The table gives each build's time and its ratio to the scalar build's, marking with "!"
+every case where a vectorised build takes over 1.10x the scalar time.
 """
 
 import argparse
+import json
+import os
 import pathlib
 import platform
 import statistics
+import subprocess
+import sys
 import time
 
 import numpy as np
@@ -44,6 +60,16 @@ def cpu_level():
     if {"avx2", "fma", "bmi2", "movbe"} <= flags:
         return "x86-64-v3 (AVX2)"
     return "baseline (scalar kernels)"
+
+
+def cpu_model():
+    """The CPU's model name, as /proc/cpuinfo gives it."""
+    cpuinfo = pathlib.Path("/proc/cpuinfo")
+    if cpuinfo.exists():
+        for line in cpuinfo.read_text().splitlines():
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return platform.processor() or platform.machine()
 
 
 def median_seconds(call, repeats, inner=1):
@@ -80,6 +106,63 @@ def linear_expression(s, x):
     return (s[k + 1] - s[k]) * w + s[k]
 
 
+_NUMBA_LOOPS = {}
+
+
+def numba_loop(kind, R):
+    """The formula of `kind` as the plain loop a user would write and compile with numba:
+    serial, no fastmath, the weight in the signal's real type R. Compiled once per (kind,
+    R); numba specialises it to the array types of its first call."""
+    key = kind, R
+    if key in _NUMBA_LOOPS:
+        return _NUMBA_LOOPS[key]
+    import numba
+
+    @numba.njit
+    def linear(s, x):
+        n = s.shape[0]
+        out = np.empty(x.shape[0], s.dtype)
+        for j in range(x.shape[0]):
+            p = x[j]
+            if p < 0:
+                out[j] = s[0]
+            elif p >= n - 1:
+                out[j] = s[n - 1]
+            else:
+                k = int(p)
+                w = R(p - k)
+                out[j] = (s[k + 1] - s[k]) * w + s[k]
+        return out
+
+    @numba.njit
+    def cubic(s, x):
+        n = s.shape[0]
+        out = np.empty(x.shape[0], s.dtype)
+        half, two, three, four, five = R(0.5), R(2), R(3), R(4), R(5)
+        for j in range(x.shape[0]):
+            p = x[j]
+            if p < 0:
+                out[j] = s[0]
+            elif p >= n - 1:
+                out[j] = s[n - 1]
+            elif p < 1:
+                out[j] = (s[1] - s[0]) * R(p) + s[0]
+            elif p >= n - 2:
+                out[j] = (s[n - 1] - s[n - 2]) * R(p - (n - 2)) + s[n - 2]
+            else:
+                i = int(p)
+                d = R(p - i)
+                u, o, t, v = s[i - 1], s[i], s[i + 1], s[i + 2]
+                a = ((((v - t * three) + o * three) - u) * half) * d
+                b = (((t * four - v) - o * five) + u * two) * half
+                g = (t - u) * half
+                out[j] = (((a + b) * d) + g) * d + o
+        return out
+
+    _NUMBA_LOOPS[key] = linear if kind == "linear" else cubic
+    return _NUMBA_LOOPS[key]
+
+
 def one_dimensional_case(kind, T, X, n, m, order):
     s, x = signal_of(T, n), positions(n, m, order, X)
     grid = np.arange(n, dtype=np.float64)
@@ -92,10 +175,15 @@ def one_dimensional_case(kind, T, X, n, m, order):
             s, x[None], order=order_of_spline, prefilter=False
         ),
     }
+    # Compiled on the first call, which the timing leaves out.
+    calls["numba loop"] = lambda: numba_loop(kind, np.finfo(T).dtype.type)(s, x)
     if kind == "linear":
         calls["NumPy expression"] = lambda: linear_expression(s, x)
     if n == m:
         calls["floor"] = lambda: np.add(x, s)
+    if order == "random":
+        indices = x.astype(np.intp)
+        calls["np.take floor"] = lambda: np.take(s, indices)
     name = f"{kind} {np.dtype(T).name}/{np.dtype(X).name} n=m={n:.0e} {order}"
     return name, m, calls
 
@@ -134,6 +222,7 @@ def all_cases():
             (np.float64, np.float64),
             (np.float32, np.float32),
             (np.complex128, np.float64),
+            (np.complex64, np.float32),
         ):
             for n in (10**5, 10**6):
                 for order in ("sorted", "random"):
@@ -145,41 +234,58 @@ def all_cases():
     yield small_case("linear", np.complex128, np.float32)
 
 
-PEERS = ["numpy.interp", "map_coordinates", "NumPy expression", "floor"]
+PEERS = [
+    "numpy.interp",
+    "map_coordinates",
+    "numba loop",
+    "NumPy expression",
+    "floor",
+    "np.take floor",
+]
+FLOORS = ("floor", "np.take floor")
+
 
 # (case name, peer, goal as text, test on the ratio). Speed-ups are peer/ours; the floor
-# ratio is ours/floor.
+# ratios are ours/floor.
+def faster(case, peer, times=1):
+    text = "faster" if times == 1 else f">= {times:g}x faster"
+    return case, peer, text, lambda r: r >= times
+
+
+def at_most_floor(case, times, peer="floor"):
+    return case, peer, f"<= {times:g}x the floor", lambda r: r <= times
+
+
+LINEAR64_SORTED = "linear float64/float64 n=m=1e+06 sorted"
+LINEAR64_RANDOM = "linear float64/float64 n=m=1e+06 random"
+LINEAR128_SORTED = "linear complex128/float64 n=m=1e+06 sorted"
+CUBIC64_SORTED = "cubic float64/float64 n=m=1e+06 sorted"
+SMALL64 = "small linear float64/float64 n=64 m=16"
+SMALL128 = "small linear complex128/float32 n=64 m=16"
 GOALS = [
-    ("linear float64/float64 n=m=1e+06 sorted", "numpy.interp", ">= 20x faster", lambda r: r >= 20),
-    ("linear float64/float64 n=m=1e+06 sorted", "floor", "<= 1.5x the floor", lambda r: r <= 1.5),
-    ("linear float32/float32 n=m=1e+06 sorted", "numpy.interp", ">= 30x faster", lambda r: r >= 30),
-    ("linear float32/float32 n=m=1e+06 random", "numpy.interp", ">= 30x faster", lambda r: r >= 30),
-    ("linear float64/float64 n=m=1e+06 random", "numpy.interp", ">= 20x faster", lambda r: r >= 20),
-    (
-        "cubic float64/float64 n=m=1e+06 sorted",
-        "map_coordinates",
-        ">= 15x faster",
-        lambda r: r >= 15,
-    ),
-    ("cubic float64/float64 n=m=1e+06 sorted", "floor", "<= 2.5x the floor", lambda r: r <= 2.5),
-    ("linear float64/float64 n=m=1e+05 sorted", "floor", "<= 2.5x the floor", lambda r: r <= 2.5),
-    ("linear float64/float64 n=m=1e+05 random", "floor", "<= 2.5x the floor", lambda r: r <= 2.5),
-    ("cubic float64/float64 n=m=1e+05 sorted", "floor", "<= 4x the floor", lambda r: r <= 4),
-    ("cubic float64/float64 n=m=1e+05 random", "floor", "<= 4x the floor", lambda r: r <= 4),
-    ("vertical float64 8x1e+06", "NumPy expression", ">= 2x faster", lambda r: r >= 2),
-    ("vertical float64 8x1e+06", "floor", "<= 1.3x the floor", lambda r: r <= 1.3),
-    (
-        "small linear float64/float64 n=64 m=16",
-        "numpy.interp",
-        ">= 1.5x faster",
-        lambda r: r >= 1.5,
-    ),
-    (
-        "small linear complex128/float32 n=64 m=16",
-        "numpy.interp",
-        "<= 2x its time",
-        lambda r: r >= 0.5,
-    ),
+    at_most_floor(LINEAR64_SORTED, 1.5),
+    faster(LINEAR64_SORTED, "numba loop"),
+    faster(LINEAR64_SORTED, "numpy.interp", 20),
+    at_most_floor(LINEAR128_SORTED, 1.5),
+    faster(LINEAR128_SORTED, "numba loop"),
+    at_most_floor("linear float32/float32 n=m=1e+06 sorted", 1.5),
+    faster("linear float32/float32 n=m=1e+06 sorted", "numpy.interp", 30),
+    faster("linear float32/float32 n=m=1e+06 random", "numpy.interp", 30),
+    at_most_floor(LINEAR64_RANDOM, 2, "np.take floor"),
+    faster(LINEAR64_RANDOM, "numba loop"),
+    faster(LINEAR64_RANDOM, "numpy.interp", 20),
+    at_most_floor(CUBIC64_SORTED, 2.5),
+    faster(CUBIC64_SORTED, "numba loop"),
+    faster(CUBIC64_SORTED, "map_coordinates", 15),
+    at_most_floor("cubic complex128/float64 n=m=1e+06 sorted", 3),
+    at_most_floor("linear float64/float64 n=m=1e+05 sorted", 2.5),
+    at_most_floor("linear float64/float64 n=m=1e+05 random", 2.5),
+    at_most_floor("cubic float64/float64 n=m=1e+05 sorted", 4),
+    at_most_floor("cubic float64/float64 n=m=1e+05 random", 4),
+    faster("vertical float64 8x1e+06", "NumPy expression", 2),
+    at_most_floor("vertical float64 8x1e+06", 1.3),
+    faster(SMALL64, "numpy.interp", 1.5),
+    faster(SMALL128, "numpy.interp"),
 ]
 
 
@@ -187,14 +293,16 @@ def ratio(row, peer):
     """Times faster than a peer, or times the floor."""
     if peer not in row:
         return None
-    return row["ours"] / row[peer] if peer == "floor" else row[peer] / row["ours"]
+    return row["ours"] / row[peer] if peer in FLOORS else row[peer] / row["ours"]
 
 
-def measure(repeats, only):
+def measure(repeats, only, ours_only=False):
     rows = []
     for name, elements, calls in all_cases():
         if only and only not in name:
             continue
+        if ours_only:
+            calls = {"ours": calls["ours"]}
         inner = 1 if elements else 2000
         per = elements or 1
         unit = 1e9 / per if elements else 1e6
@@ -202,7 +310,8 @@ def measure(repeats, only):
         for peer, call in calls.items():
             row[peer] = median_seconds(call, repeats, inner) * unit
         rows.append(row)
-        print(f"  {name}", flush=True)
+        if not ours_only:
+            print(f"  {name}", flush=True)
     return rows
 
 
@@ -218,8 +327,10 @@ def table(rows):
         *PEERS,
         "x numpy.interp",
         "x map_coordinates",
+        "x numba",
         "x NumPy expr",
         "/ floor",
+        "/ take",
     ]
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
     for row in rows:
@@ -235,7 +346,7 @@ def goals_table(rows):
     lines = ["| case | against | goal | measured | met |", "|---|---|---|---|---|"]
     for name, peer, goal, passes in GOALS:
         measured = ratio(by_name[name], peer)
-        if peer == "floor":
+        if peer in FLOORS:
             shown = f"{measured:.2f}x the floor"
         elif measured >= 1:
             shown = f"{measured:.2f}x faster"
@@ -244,6 +355,52 @@ def goals_table(rows):
         lines.append(
             f"| {name} | {peer} | {goal} | {shown} | {'yes' if passes(measured) else 'NO'} |"
         )
+    slower = [row["case"] for row in rows if (ratio(row, "numba loop") or 1) < 1]
+    lines.append("")
+    lines.append(
+        "Slower than the numba loop: " + (", ".join(slower) if slower else "no case") + "."
+    )
+    return "\n".join(lines)
+
+
+def measure_levels(builds, repeats, rounds, only):
+    """Our times in each build, each build in its own process, the builds taking turns
+    round after round; the fastest round of each case counts."""
+    best = {}
+    for _ in range(rounds):
+        for name, directory in builds:
+            command = [sys.executable, __file__, "--worker", "--repeats", str(repeats)]
+            if only:
+                command += ["--only", only]
+            environment = {**os.environ, "PYTHONPATH": directory}
+            output = subprocess.run(
+                command, env=environment, capture_output=True, text=True, check=True
+            ).stdout
+            for case, value in json.loads(output).items():
+                key = case, name
+                best[key] = min(best.get(key, float("inf")), value)
+        print(f"  round {_ + 1} of {rounds}", flush=True)
+    return best
+
+
+def levels_table(builds, best, scalar):
+    names = [name for name, _ in builds]
+    cases = list(dict.fromkeys(case for case, _ in best))
+    header = ["case", *(f"{name} ns" for name in names)]
+    header += [f"{name} / {scalar}" for name in names if name != scalar]
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    over = 0
+    for case in cases:
+        cells = [case, *(fmt(best[case, name]) for name in names)]
+        for name in names:
+            if name == scalar:
+                continue
+            share = best[case, name] / best[case, scalar]
+            over += share > 1.10
+            cells.append(f"{share:.2f}{' !' if share > 1.10 else ''}")
+        lines.append("| " + " | ".join(cells) + " |")
+    lines.append("")
+    lines.append(f"Cases where a vectorised build takes over 1.10x the scalar time (!): {over}.")
     return "\n".join(lines)
 
 
@@ -285,20 +442,48 @@ def main():
         metavar="TEXT",
         help="run only the cases whose name contains TEXT (no files written)",
     )
+    parser.add_argument(
+        "--levels",
+        nargs="+",
+        metavar="NAME=DIR",
+        help="time our functions in each build installed into DIR; the last is the scalar one",
+    )
+    parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--repeats", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
-    repeats = 2 if args.quick else 15
+    repeats = args.repeats or (2 if args.quick else 15)
+    context = (
+        f"{cpu_model()}, {platform.machine()}, Python {platform.python_version()}, "
+        f"NumPy {np.__version__}, CPU level {cpu_level()}, "
+        f"{repeats} repeats{' (quick mode)' if args.quick else ''}"
+    )
+
+    if args.worker:
+        rows = measure(repeats, args.only, ours_only=True)
+        print(json.dumps({row["case"]: row["ours"] for row in rows}))
+        return
+    if args.levels:
+        builds = [tuple(pair.split("=", 1)) for pair in args.levels]
+        rounds = 1 if args.quick else 3
+        print(f"timing {len(builds)} builds, {rounds} rounds of {repeats} repeats:", flush=True)
+        best = measure_levels(builds, repeats, rounds, args.only)
+        report = (
+            f"# velquin_interp: each build against the scalar build\n\n{context}, "
+            f"fastest of {rounds} interleaved rounds\n\nTimes: ns per element (us per call for "
+            f"the small cases).\n\n{levels_table(builds, best, builds[-1][0])}\n"
+        )
+        print()
+        print(report)
+        if not args.only:
+            args.output_dir.mkdir(parents=True, exist_ok=True)
+            (args.output_dir / "levels.md").write_text(report)
+        return
 
     print(f"measuring {'(quick) ' if args.quick else ''}with {repeats} repeats:", flush=True)
     rows = measure(repeats, args.only)
     if args.only:
         print(table(rows))
         return
-    context = (
-        f"{platform.processor() or platform.machine()}, Python "
-        f"{platform.python_version()}, NumPy {np.__version__}, "
-        f"CPU level {cpu_level()}, "
-        f"{repeats} repeats{' (quick mode)' if args.quick else ''}"
-    )
     report = (
         f"# velquin_interp benchmark\n\n{context}\n\n"
         f"Times: medians; ratios: times faster than the peer, or times the floor.\n\n"

@@ -3,6 +3,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -27,6 +28,13 @@ public:
         return value;
     }
 
+    // Asks for the element at `index` to be brought into the cache: a hint that reads
+    // nothing, so any index, even one outside the array, is harmless.
+    template <class Index>
+    void prefetch(Index index) const {
+        __builtin_prefetch(bytes_ + (static_cast<std::size_t>(index) * sizeof(T)));
+    }
+
 private:
     const std::byte* bytes_;
 };
@@ -47,12 +55,16 @@ using real_t = typename real_of<T>::type;
 // (k, 0), written out because std::complex's operator* recovers infinities (C99 Annex G):
 // the products with zero are kept, so an infinite or NaN component makes the other
 // component NaN.
+//
+// Always inlined, as every helper that takes or returns a complex element: a call would
+// pass a complex64 packed in one register and split it through memory, and a load of the
+// upper half of a wider store waits for the store on many CPUs (10x slower in the cubic).
 template <class R>
-inline R times_real(R value, R k) {
+[[gnu::always_inline]] inline R times_real(R value, R k) {
     return value * k;
 }
 template <class R>
-inline std::complex<R> times_real(std::complex<R> value, R k) {
+[[gnu::always_inline]] inline std::complex<R> times_real(std::complex<R> value, R k) {
     const R zero = 0;
     return {(value.real() * k) - (value.imag() * zero), (value.real() * zero) + (value.imag() * k)};
 }
@@ -62,13 +74,19 @@ inline std::complex<R> times_real(std::complex<R> value, R k) {
 // compilers and instruction sets choose freely; written this way, NaN results have the
 // same bits on every build. Fill values and copied rows are never passed through here.
 template <class R>
-inline R canonical_nan(R value) {
+[[gnu::always_inline]] inline R canonical_nan(R value) {
     return value != value ? std::numeric_limits<R>::quiet_NaN() : value;
 }
 template <class R>
-inline std::complex<R> canonical_nan(std::complex<R> value) {
+[[gnu::always_inline]] inline std::complex<R> canonical_nan(std::complex<R> value) {
     return {canonical_nan(value.real()), canonical_nan(value.imag())};
 }
+
+// Positions this far ahead of the one being computed have their samples prefetched: for
+// positions in no particular order, the memory latency of later positions then overlaps
+// with the arithmetic of this one (7x faster at 10^6 random positions); for sorted ones the
+// hardware prefetcher already does it, and the hint costs a few instructions.
+inline constexpr std::uint64_t prefetch_distance = 16;
 
 // Quiet NaN of an element type, in every component.
 template <class T>

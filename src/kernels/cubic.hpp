@@ -44,7 +44,7 @@
 namespace velquin::kernels {
 
 template <class T, class R = real_t<T>>
-T catmull_rom(T u, T o, T t, T v, R d) {
+[[gnu::always_inline]] inline T catmull_rom(T u, T o, T t, T v, R d) {
     const R half = 0.5;
     const T a =
         times_real(times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);
@@ -66,6 +66,14 @@ void cubic_interp(packed_elements<T> signal, std::uint64_t n, packed_elements<X>
     const T second_last = signal[n - 2];
     const T last_step = signal[n - 1] - second_last;
     for (std::uint64_t j = 0; j < m; ++j) {
+        if (j + prefetch_distance < m) {
+            const X ahead = x[j + prefetch_distance];
+            if (ahead >= X(1) && ahead < last_interval_start) {
+                const auto at = static_cast<std::int64_t>(ahead);
+                signal.prefetch(at - 1);  // the four samples span at most two cache lines
+                signal.prefetch(at + 2);
+            }
+        }
         const X p = x[j];
         if (p < X(0)) {
             result[j] = left;

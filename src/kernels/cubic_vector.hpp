@@ -56,6 +56,11 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
     const auto last_cubic_index = static_cast<std::int32_t>(n - 3);
 
     const outside_values<R, C, lanes> outside(left, right);
+    // Indices in [1, n-3], so that the four samples around each lie inside the signal.
+    const auto clamp_to_cubic = [last_cubic_index](indices i) {
+        i = i < 1 ? indices{} + 1 : i;
+        return i > last_cubic_index ? indices{} + last_cubic_index : i;
+    };
     const auto sample = [&](std::uint64_t index) {
         return broadcast_element<R, C, lanes>(signal + (index * C * sizeof(R)));
     };
@@ -68,8 +73,7 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
         const split_block<R, X, lanes> block(p, bound);
         const auto& i = block.index;
         const auto& d = block.weight;
-        indices clamped = i < 1 ? indices{} + 1 : i;
-        clamped = clamped > last_cubic_index ? indices{} + last_cubic_index : clamped;
+        const indices clamped = clamp_to_cubic(i);
 
         block_elements u;
         block_elements o;
@@ -113,7 +117,14 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
         return outside.apply(canonical_nan(out), p, block.inside, bound);
     };
 
-    run_blocks<R, C, X, lanes>(x, m, result, interpolate);
+    // The four samples of a lane span at most two cache lines: their first and last.
+    auto prefetch = [&](const positions& p) {
+        const indices clamped = clamp_to_cubic(split_block<R, X, lanes>(p, bound).index);
+        prefetch_elements<R, C, lanes>(signal, clamped, -1);
+        prefetch_elements<R, C, lanes>(signal, clamped, 2);
+    };
+
+    run_blocks<R, C, X, lanes>(x, m, result, interpolate, prefetch);
 }
 
 }  // namespace velquin::VELQUIN_LEVEL

@@ -34,6 +34,12 @@ void linear_interp(packed_elements<T> signal, std::uint64_t n, packed_elements<X
     using R = real_t<T>;
     const X bound = static_cast<X>(n - 1);
     for (std::uint64_t i = 0; i < m; ++i) {
+        if (i + prefetch_distance < m) {
+            const X ahead = x[i + prefetch_distance];
+            if (ahead >= X(0) && ahead < bound) {
+                signal.prefetch(static_cast<std::int64_t>(ahead));
+            }
+        }
         const X p = x[i];
         if (p < X(0)) {
             result[i] = left;

@@ -65,7 +65,11 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         return outside.apply(out, p, block.inside, bound);
     };
 
-    run_blocks<R, C, X, lanes>(x, m, result, interpolate);
+    auto prefetch = [&](const positions& p) {
+        prefetch_elements<R, C, lanes>(signal, split_block<R, X, lanes>(p, bound).index, 0);
+    };
+
+    run_blocks<R, C, X, lanes>(x, m, result, interpolate, prefetch);
 }
 
 }  // namespace velquin::VELQUIN_LEVEL
