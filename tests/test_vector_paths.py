@@ -98,7 +98,9 @@ def test_window_edges_at_the_signal_end(interp, T, X):
     n = 50
     signal = random_signal(rng, T, n, special_share=0.0)
     for start in np.arange(0, n - 1, 0.75):
-        for spacing in (0.01, 0.5, 1.0, 1.75, 2.0, 3.0):
+        # Spans of a block of 8 that just fit or just miss a window of 16 samples: 14 / 7 for
+        # the linear function's two neighbours, 12 / 7 for the cubic's four.
+        for spacing in (0.01, 0.5, 1.0, 12 / 7, 1.75, 2.0, 15 / 7, 3.0):
             x = np.minimum(start + spacing * np.arange(16), n - 1).astype(X)
             assert_same_bits(interp(signal, x), REFERENCES[interp](signal, x))
             x = x[::-1].copy()

@@ -13,9 +13,11 @@
 //   p < 0 left fill, p >= L right fill, NaN, p < 1 first interval, p >= L - 1 or
 //   i >= n - 2 last interval, otherwise the cubic; a NaN computed by any formula becomes
 //   the quiet NaN of R (positive, zero payload), before the fills are selected.
-// Samples are gathered (one gather instruction per component and neighbour), or, for
-// real signals of 16 lanes whose block of indices spans less than two vectors (sorted or
-// clustered positions), loaded as two contiguous vectors and permutes.
+// Samples are picked from a window of 2 * lanes elements (element_window) where the level
+// has windows for the block's type and the block's samples fit one (sorted or clustered
+// positions); otherwise they are gathered, one gather instruction per component and
+// neighbour, and the samples of the block prefetch_positions ahead are prefetched unless
+// the last block was clustered.
 //
 // The caller guarantees n >= 4 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -69,31 +71,31 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
     const auto second_last = sample(n - 2);
     const auto last_step = sample(n - 1) - second_last;
 
+    bool last_clustered = false;
     auto interpolate = [&](const positions& p) {
         const split_block<R, X, lanes> block(p, bound);
         const auto& i = block.index;
         const auto& d = block.weight;
         const indices clamped = clamp_to_cubic(i);
+        last_clustered = clustered<lanes>(clamped, 4 * lanes);
 
         block_elements u;
         block_elements o;
         block_elements t;
         block_elements v;
         bool loaded = false;
-        if constexpr (C == 1 && lanes >= window_min_lanes) {
-            // The four samples of every lane inside a window of two vectors from s[i0 - 1].
-            using window_index = mask<R, lanes>;
-            constexpr int window_lanes = 2 * lanes;
+        if constexpr (window_available<R, C, lanes>) {
+            // The four samples of every lane inside a window from s[i0 - 1].
+            using window = element_window<R, C, lanes>;
             const auto start = static_cast<std::uint64_t>(clamped[0] - 1);
-            const window_index offset = __builtin_convertvector(clamped - clamped[0], window_index);
-            if (start + window_lanes <= n &&
-                all_lanes((offset >= 0) & (offset <= window_lanes - 4))) {
-                const weights low = load<weights>(signal + (start * sizeof(R)));
-                const weights high = load<weights>(signal + ((start + lanes) * sizeof(R)));
-                u.part[0] = permute_pair(low, high, offset);
-                o.part[0] = permute_pair(low, high, offset + 1);
-                t.part[0] = permute_pair(low, high, offset + 2);
-                v.part[0] = permute_pair(low, high, offset + 3);
+            const indices offset = clamped - clamped[0];
+            if (start + window::size <= n &&
+                all_lanes((offset >= 0) & (offset <= window::size - 4))) {
+                const window samples(signal + (start * C * sizeof(R)));
+                u = samples.pick(offset);
+                o = samples.pick(offset + 1);
+                t = samples.pick(offset + 2);
+                v = samples.pick(offset + 3);
                 loaded = true;
             }
         }
@@ -119,9 +121,11 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
 
     // The four samples of a lane span at most two cache lines: their first and last.
     auto prefetch = [&](const positions& p) {
-        const indices clamped = clamp_to_cubic(split_block<R, X, lanes>(p, bound).index);
-        prefetch_elements<R, C, lanes>(signal, clamped, -1);
-        prefetch_elements<R, C, lanes>(signal, clamped, 2);
+        if (!last_clustered) {
+            const indices clamped = clamp_to_cubic(split_block<R, X, lanes>(p, bound).index);
+            prefetch_elements<R, C, lanes>(signal, clamped, -1);
+            prefetch_elements<R, C, lanes>(signal, clamped, 2);
+        }
     };
 
     run_blocks<R, C, X, lanes>(x, m, result, interpolate, prefetch);

@@ -8,9 +8,11 @@
 //   a NaN computed there becomes the quiet NaN of R (positive, zero payload);
 //   then, unless every lane is inside, NaN where not inside, the right fill where p >= B,
 //   the left fill where p < 0.
-// Samples are gathered (one gather instruction per component and neighbour), or, for
-// real signals of 16 lanes whose block of indices spans less than two vectors (sorted or
-// clustered positions), loaded as two contiguous vectors and a permute.
+// Samples are picked from a window of 2 * lanes elements (element_window) where the level
+// has windows for the block's type and the block's samples fit one (sorted or clustered
+// positions); otherwise they are gathered, one gather instruction per component and
+// neighbour, and the samples of the block prefetch_positions ahead are prefetched unless
+// the last block was clustered.
 //
 // The caller guarantees n >= 2 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -24,7 +26,6 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
                    const R* left, const R* right, R* result) {
     constexpr int lanes = lanes_of<R, X>;
     using positions = vec<X, lanes>;
-    using weights = vec<R, lanes>;
     using block_elements = elements<R, C, lanes>;
 
     const auto* signal = static_cast<const unsigned char*>(signal_data);
@@ -32,25 +33,25 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
     const X bound = static_cast<X>(n - 1);
     const outside_values<R, C, lanes> outside(left, right);
 
+    bool last_clustered = false;
     auto interpolate = [&](const positions& p) {
         const split_block<R, X, lanes> block(p, bound);
         const auto& k = block.index;
+        last_clustered = clustered<lanes>(k, 4 * lanes);
 
         block_elements lower;
         block_elements upper;
         bool loaded = false;
-        if constexpr (C == 1 && lanes >= window_min_lanes) {
-            // Both samples of every lane inside a window of two vectors from s[k0].
-            using window_index = mask<R, lanes>;
-            constexpr int window_lanes = 2 * lanes;
+        if constexpr (window_available<R, C, lanes>) {
+            // Both samples of every lane inside a window from s[k0].
+            using window = element_window<R, C, lanes>;
             const auto first = static_cast<std::uint64_t>(k[0]);
-            const window_index offset = __builtin_convertvector(k - k[0], window_index);
-            const auto in_window = (offset >= 0) & (offset <= window_lanes - 2);
-            if (first + window_lanes <= n && all_lanes(in_window)) {
-                const weights low = load<weights>(signal + (first * sizeof(R)));
-                const weights high = load<weights>(signal + ((first + lanes) * sizeof(R)));
-                lower.part[0] = permute_pair(low, high, offset);
-                upper.part[0] = permute_pair(low, high, offset + 1);
+            const vec<std::int32_t, lanes> offset = k - k[0];
+            if (first + window::size <= n &&
+                all_lanes((offset >= 0) & (offset <= window::size - 2))) {
+                const window samples(signal + (first * C * sizeof(R)));
+                lower = samples.pick(offset);
+                upper = samples.pick(offset + 1);
                 loaded = true;
             }
         }
@@ -66,7 +67,9 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
     };
 
     auto prefetch = [&](const positions& p) {
-        prefetch_elements<R, C, lanes>(signal, split_block<R, X, lanes>(p, bound).index, 0);
+        if (!last_clustered) {
+            prefetch_elements<R, C, lanes>(signal, split_block<R, X, lanes>(p, bound).index, 0);
+        }
     };
 
     run_blocks<R, C, X, lanes>(x, m, result, interpolate, prefetch);

@@ -39,10 +39,6 @@ template <class R, class X>
 inline constexpr int lanes_of =
     vector_bytes / static_cast<int>(sizeof(R) > sizeof(X) ? sizeof(R) : sizeof(X));
 
-// Blocks of sorted positions load their samples as a two-vector window and permutes from
-// this many lanes on; below it, gather instructions were as fast or faster when measured.
-inline constexpr int window_min_lanes = 16;
-
 template <int Size>
 struct int_of_size;
 template <>
@@ -110,20 +106,6 @@ inline bool all_lanes(const M& lanes) {
         constexpr int every_byte = 0xFFFF;  // one bit per byte
         return _mm_movemask_epi8(reinterpret_cast<__m128i>(lanes)) == every_byte;
     }
-}
-
-// Lane l takes lane index[l] of the 2 * Lanes lanes of `low` followed by `high`: one
-// two-source permute of float32 lanes, at AVX-512 only.
-template <class V, class I>
-inline V permute_pair(const V& low, const V& high, const I& index) {
-    static_assert(sizeof(V) == zmm_bytes && sizeof(I) == zmm_bytes && sizeof(low[0]) == 4,
-                  "sixteen float32 lanes");
-    const __m512 permuted =
-        _mm512_permutex2var_ps(reinterpret_cast<__m512>(low), reinterpret_cast<__m512i>(index),
-                               reinterpret_cast<__m512>(high));
-    V out;
-    std::memcpy(&out, &permuted, sizeof out);
-    return out;
 }
 
 // Lanes elements of C components each: component c of lane l is part[c][l].
@@ -260,6 +242,91 @@ inline elements<R, C, Lanes> load_elements(const unsigned char* signal,
     return loaded;
 }
 
+// Windows. A block of sorted or clustered positions needs samples from a short stretch of
+// the signal: the stretch is loaded as whole vectors, split into one plane per component,
+// and every lane picks its own samples with permutes, instead of one gather instruction
+// per neighbour and component (gathers are slow on AMD Zen and on Intel CPUs that carry
+// the gather data-sampling fix). A window holds 2 * Lanes elements. Used where a block's
+// float32 components fill a machine vector: at AVX2 for float32 and complex64 blocks of 8
+// lanes, at AVX-512 for float32 blocks of 16. The same windows work for float64 components
+// at AVX2, but measured slower there than gathering 4 lanes (on an AMD EPYC, Zen 3).
+template <class R, int C, int Lanes>
+inline constexpr bool window_available =
+    sizeof(R) == 4 && ((vector_bytes == ymm_bytes && Lanes == 8) ||
+                       (vector_bytes == zmm_bytes && C == 1 && Lanes == 16));
+
+template <class R, int C, int Lanes>
+struct element_window {
+    static_assert(window_available<R, C, Lanes>, "a window fills machine vectors");
+    using plane = vec<R, Lanes>;
+    static constexpr int size = 2 * Lanes;  // elements
+
+    plane low[C];   // component c of elements 0 .. Lanes - 1
+    plane high[C];  // component c of elements Lanes .. 2 * Lanes - 1
+
+    // Loads the `size` elements from `first` on (any alignment).
+    explicit element_window(const unsigned char* first) {
+        if constexpr (C == 1) {
+            low[0] = load<plane>(first);
+            high[0] = load<plane>(first + sizeof(plane));
+        } else {
+            plane raw[4];
+            for (int v = 0; v < 4; ++v) {
+                raw[v] = load<plane>(first + (v * sizeof(plane)));
+            }
+            split_components(raw[0], raw[1], low[0], low[1]);
+            split_components(raw[2], raw[3], high[0], high[1]);
+        }
+    }
+
+    // Lane l takes the element at offset[l] (0 <= offset[l] < size) of the window.
+    elements<R, C, Lanes> pick(const vec<std::int32_t, Lanes>& offset) const {
+        elements<R, C, Lanes> picked;
+        for (int c = 0; c < C; ++c) {
+            picked.part[c] = pick_plane(low[c], high[c], offset);
+        }
+        return picked;
+    }
+
+private:
+    // Two vectors of interleaved (re, im) elements into a vector of re and one of im, in
+    // element order.
+    static void split_components(const plane& a, const plane& b, plane& re, plane& im) {
+        const auto fa = reinterpret_cast<__m256>(a);
+        const auto fb = reinterpret_cast<__m256>(b);
+        // Within each 128-bit half: a's pair, then b's pair; the 64-bit quarters then go
+        // back into element order.
+        constexpr int evens = 0x88;     // lanes 0, 2 of each source
+        constexpr int odds = 0xDD;      // lanes 1, 3 of each source
+        constexpr int in_order = 0xD8;  // 64-bit quarters 0, 2, 1, 3
+        re = reinterpret_cast<plane>(
+            _mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(fa, fb, evens)), in_order));
+        im = reinterpret_cast<plane>(
+            _mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(fa, fb, odds)), in_order));
+    }
+
+    // Lane l takes lane offset[l] of the 2 * Lanes lanes of `first` followed by `second`.
+    static plane pick_plane(const plane& first, const plane& second,
+                            const vec<std::int32_t, Lanes>& offset) {
+        if constexpr (vector_bytes == zmm_bytes) {
+            const __m512 picked = _mm512_permutex2var_ps(reinterpret_cast<__m512>(first),
+                                                         reinterpret_cast<__m512i>(offset),
+                                                         reinterpret_cast<__m512>(second));
+            return reinterpret_cast<plane>(picked);
+        } else {
+            const auto index = reinterpret_cast<__m256i>(offset);
+            const __m256 from_first =
+                _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(first), index);
+            const __m256 from_second =
+                _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(second), index);
+            // Offsets 8 to 15 lie in `second`: bit 3, moved to the sign bit, selects it.
+            constexpr int bit_3_to_sign = 28;
+            const __m256 in_second = _mm256_castsi256_ps(_mm256_slli_epi32(index, bit_3_to_sign));
+            return reinterpret_cast<plane>(_mm256_blendv_ps(from_first, from_second, in_second));
+        }
+    }
+};
+
 // `chosen` where the lanes of `where` are set, else `otherwise`.
 template <class R, int C, int Lanes>
 inline elements<R, C, Lanes> select(const mask<R, Lanes>& where,
@@ -349,6 +416,14 @@ private:
     static constexpr R nan_components[2] = {__builtin_nan(""), __builtin_nan("")};
 };
 
+// True when the last lane's index lies within `span` elements after the first lane's:
+// sorted or clustered positions, whose samples the hardware prefetcher brings in by itself.
+template <int Lanes>
+inline bool clustered(const vec<std::int32_t, Lanes>& index, int span) {
+    return static_cast<std::uint32_t>(index[Lanes - 1] - index[0]) <
+           static_cast<std::uint32_t>(span);
+}
+
 // Asks for the element at index[l] + offset of every lane to be brought into the cache: a
 // hint that reads nothing.
 template <class R, int C, int Lanes>
@@ -370,7 +445,8 @@ inline void prefetch_elements(const unsigned char* signal, const vec<std::int32_
 inline constexpr std::uint64_t prefetch_positions = 32;
 
 // Runs `interpolate` over the positions in blocks of Lanes and stores each block's
-// elements into `result`, calling `prefetch` with the block prefetch_positions ahead first.
+// elements into `result`, calling `prefetch` with the block prefetch_positions ahead first
+// (the kernels skip it while blocks are clustered, which the hardware prefetcher serves).
 // The last, partial block is padded with position 0 and stores only its own lanes.
 template <class R, int C, class X, int Lanes, class Interpolate, class Prefetch>
 void run_blocks(const unsigned char* x, std::uint64_t m, R* result, Interpolate interpolate,
