@@ -166,8 +166,7 @@ inline elements<R, C, Lanes> broadcast_element(const void* element) {
 // Component c of the elements at[l], one lane each, by one gather instruction. at[l] is
 // in [0, n - 1], n - 1 < 2^31. The component is reached through the base address and the
 // element size through the scale where it is 4 or 8 bytes; complex128 elements (16 bytes)
-// take 64-bit indices, doubled. Gathers were faster than loads lane by lane, and, below 16
-// lanes, than window loads and permutes, on the machines measured.
+// take 64-bit indices, doubled (AVX-512 only: AVX2 loads them lane by lane).
 template <class R, int C, int Lanes>
 inline vec<R, Lanes> gather_component(const unsigned char* signal,
                                       const vec<std::int32_t, Lanes>& at, int c) {
@@ -188,18 +187,11 @@ inline vec<R, Lanes> gather_component(const unsigned char* signal,
     vec<R, Lanes> gathered;
     if constexpr (sizeof(R) == 8 && C == 2) {
         const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
-        if constexpr (bytes == zmm_bytes) {
-            const __m512d values =
-                _mm512_mask_i64gather_pd(_mm512_setzero_pd(), every_double,
-                                         reinterpret_cast<__m512i>(doubled), base, sizeof(R));
-            std::memcpy(&gathered, &values, sizeof gathered);
-        } else {
-            static_assert(bytes == ymm_bytes, "at least 4 lanes");
-            const __m256d values =
-                _mm256_mask_i64gather_pd(_mm256_setzero_pd(), doubles,
-                                         reinterpret_cast<__m256i>(doubled), all_pd, sizeof(R));
-            std::memcpy(&gathered, &values, sizeof gathered);
-        }
+        // AVX2 loads complex128 lane by lane (load_elements); only AVX-512 gathers it.
+        static_assert(bytes == zmm_bytes, "complex128 gathers at AVX-512");
+        const __m512d values = _mm512_mask_i64gather_pd(
+            _mm512_setzero_pd(), every_double, reinterpret_cast<__m512i>(doubled), base, sizeof(R));
+        std::memcpy(&gathered, &values, sizeof gathered);
     } else if constexpr (sizeof(R) == 8) {
         if constexpr (bytes == zmm_bytes) {
             const __m512d values =
@@ -252,12 +244,13 @@ inline elements<R, C, Lanes> load_elements(const unsigned char* signal,
         loaded.part[1] = reinterpret_cast<vec<R, Lanes>>(
             _mm256_permute4x64_pd(_mm256_unpackhi_pd(first, second), in_order));
         return loaded;
+    } else {
+        elements<R, C, Lanes> loaded;
+        for (int c = 0; c < C; ++c) {
+            loaded.part[c] = gather_component<R, C, Lanes>(signal, at, c);
+        }
+        return loaded;
     }
-    elements<R, C, Lanes> loaded;
-    for (int c = 0; c < C; ++c) {
-        loaded.part[c] = gather_component<R, C, Lanes>(signal, at, c);
-    }
-    return loaded;
 }
 
 // Windows. A block of sorted or clustered positions needs samples from a short stretch of
