@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "element.hpp"
+#include "kernels/vertical.hpp"
 #include "levels.hpp"
 
 // Levels built above the baseline: 0 (none: scalar only), 1 x86-64-v3 (AVX2), 2 x86-64-v4
@@ -86,6 +87,16 @@ using vector_kernel = void (*)(const void*, std::uint64_t, const void*, std::uin
 VELQUIN_LEVEL_KERNELS(linear_interp)
 VELQUIN_LEVEL_KERNELS(cubic_interp)
 
+template <class T>
+using blend_kernel = void (*)(const void*, const void*, std::uint64_t, real_t<T>, real_t<T>*);
+
+template <class T>
+static constexpr blend_kernel<T> blend_two_rows_levels[] = {
+    nullptr,
+    VELQUIN_IF_LEVEL_1(&level_x86_64_v3::blend_two_rows<real_t<T>, components<T>>),
+    VELQUIN_IF_LEVEL_2(&level_x86_64_v4::blend_two_rows<real_t<T>, components<T>>),
+};
+
 // Runs the level's vectorised kernel when there is one and the signal suits it (at least
 // `min_n` samples, indices within 32 bits), else the scalar kernel.
 template <class T, class X, class ScalarKernel>
@@ -101,6 +112,23 @@ void run_kernel(const vector_kernel<T, X> (&levels)[3], std::uint64_t min_n, Sca
         return;
     }
     scalar(packed_elements<T>(signal), n, packed_elements<X>(x), m, left, right, result);
+}
+
+// Blends the rows around x: the rules of blend_rows, with the inside case computed by the
+// level's vectorised kernel when there is one.
+template <class T>
+void run_blend(const void* signal, std::uint64_t rows, std::uint64_t cols, double x, T* result) {
+    using R = real_t<T>;
+    const blend_kernel<T> vectorised = blend_two_rows_levels<T>[vector_level()];
+    kernels::blend_rows<T>(
+        signal, rows, cols, x, result,
+        [vectorised](const void* lower, const void* upper, std::uint64_t count, R w, T* out) {
+            if (vectorised != nullptr) {
+                vectorised(lower, upper, count, w, reinterpret_cast<R*>(out));
+            } else {
+                kernels::blend_two_rows<T>(lower, upper, count, w, out);
+            }
+        });
 }
 
 }  // namespace velquin

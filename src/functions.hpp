@@ -37,7 +37,7 @@ array<T> velquin_linear_interp(array<T> signal, array<X> x, py::object left, py:
 
 template <class T>
 array<T> velquin_linear_vertical_interp_2d(array<T> signal, number<double> x) {
-    return run_vertical_frame(signal, x.value, kernels::blend_rows<T>);
+    return run_vertical_frame(signal, x.value, run_blend<T>);
 }
 
 template <class T, class X>

@@ -3,6 +3,7 @@
 // VELQUIN_VECTOR_BYTES its vector width.
 #include "kernels/cubic_vector.hpp"
 #include "kernels/linear_vector.hpp"
+#include "kernels/vertical_vector.hpp"
 #include "levels.hpp"
 
 namespace velquin::VELQUIN_LEVEL {
@@ -24,5 +25,10 @@ VELQUIN_INSTANTIATE(float, 1, float)
 VELQUIN_INSTANTIATE(double, 1, float)
 VELQUIN_INSTANTIATE(float, 2, float)
 VELQUIN_INSTANTIATE(double, 2, float)
+
+template void blend_two_rows<float, 1>(const void*, const void*, std::uint64_t, float, float*);
+template void blend_two_rows<double, 1>(const void*, const void*, std::uint64_t, double, double*);
+template void blend_two_rows<float, 2>(const void*, const void*, std::uint64_t, float, float*);
+template void blend_two_rows<double, 2>(const void*, const void*, std::uint64_t, double, double*);
 
 }  // namespace velquin::VELQUIN_LEVEL

@@ -13,11 +13,8 @@
 //   p < 0 left fill, p >= L right fill, NaN, p < 1 first interval, p >= L - 1 or
 //   i >= n - 2 last interval, otherwise the cubic; a NaN computed by any formula becomes
 //   the quiet NaN of R (positive, zero payload), before the fills are selected.
-// Samples are picked from a window of 2 * lanes elements (element_window) where the level
-// has windows for the block's type and the block's samples fit one (sorted or clustered
-// positions); otherwise they are gathered, one gather instruction per component and
-// neighbour, and the samples of the block prefetch_positions ahead are prefetched unless
-// the last block was clustered.
+// The samples come from load_neighbours (rows, a window or gathers), and those of the
+// block prefetch_positions ahead are prefetched unless the last block was clustered.
 //
 // The caller guarantees n >= 4 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -83,28 +80,7 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
         block_elements o;
         block_elements t;
         block_elements v;
-        bool loaded = false;
-        if constexpr (window_available<R, C, lanes>) {
-            // The four samples of every lane inside a window from s[i0 - 1].
-            using window = element_window<R, C, lanes>;
-            const auto start = static_cast<std::uint64_t>(clamped[0] - 1);
-            const indices offset = clamped - clamped[0];
-            if (start + window::size <= n &&
-                all_lanes((offset >= 0) & (offset <= window::size - 4))) {
-                const window samples(signal + (start * C * sizeof(R)));
-                u = samples.pick(offset);
-                o = samples.pick(offset + 1);
-                t = samples.pick(offset + 2);
-                v = samples.pick(offset + 3);
-                loaded = true;
-            }
-        }
-        if (!loaded) {
-            u = load_elements<R, C, lanes>(signal, clamped, -1);
-            o = load_elements<R, C, lanes>(signal, clamped, 0);
-            t = load_elements<R, C, lanes>(signal, clamped, 1);
-            v = load_elements<R, C, lanes>(signal, clamped, 2);
-        }
+        load_neighbours<R, C, lanes>(signal, n, clamped - 1, u, o, t, v);
         block_elements out = catmull_rom(u, o, t, v, d);
         // Blocks wholly inside the cubic segment, the common case, need no selection.
         if (all_lanes((p >= X(1)) & (p < last_interval_start) &

@@ -8,11 +8,8 @@
 //   a NaN computed there becomes the quiet NaN of R (positive, zero payload);
 //   then, unless every lane is inside, NaN where not inside, the right fill where p >= B,
 //   the left fill where p < 0.
-// Samples are picked from a window of 2 * lanes elements (element_window) where the level
-// has windows for the block's type and the block's samples fit one (sorted or clustered
-// positions); otherwise they are gathered, one gather instruction per component and
-// neighbour, and the samples of the block prefetch_positions ahead are prefetched unless
-// the last block was clustered.
+// The samples come from load_neighbours (rows, a window or gathers), and those of the
+// block prefetch_positions ahead are prefetched unless the last block was clustered.
 //
 // The caller guarantees n >= 2 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -41,24 +38,7 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
 
         block_elements lower;
         block_elements upper;
-        bool loaded = false;
-        if constexpr (window_available<R, C, lanes>) {
-            // Both samples of every lane inside a window from s[k0].
-            using window = element_window<R, C, lanes>;
-            const auto first = static_cast<std::uint64_t>(k[0]);
-            const vec<std::int32_t, lanes> offset = k - k[0];
-            if (first + window::size <= n &&
-                all_lanes((offset >= 0) & (offset <= window::size - 2))) {
-                const window samples(signal + (first * C * sizeof(R)));
-                lower = samples.pick(offset);
-                upper = samples.pick(offset + 1);
-                loaded = true;
-            }
-        }
-        if (!loaded) {
-            lower = load_elements<R, C, lanes>(signal, k, 0);
-            upper = load_elements<R, C, lanes>(signal, k, 1);
-        }
+        load_neighbours<R, C, lanes>(signal, n, k, lower, upper);
         const block_elements out = canonical_nan(times_real(upper - lower, block.weight) + lower);
         if (all_lanes(block.inside)) {
             return out;

@@ -34,10 +34,12 @@ inline constexpr int xmm_bytes = 16;
 
 // Positions per block: as many as fit one machine vector in both the component type R
 // and the position type X. A wider generic vector would be split by the compiler, and its
-// comparisons were split into scalar ones.
+// comparisons were split into scalar ones. Blocks of 8-byte components (float64 and
+// complex128 signals) take 4 lanes at every level, the width their row loads fill
+// (load_rows).
 template <class R, class X>
-inline constexpr int lanes_of =
-    vector_bytes / static_cast<int>(sizeof(R) > sizeof(X) ? sizeof(R) : sizeof(X));
+inline constexpr int lanes_of = (sizeof(R) == 8 ? ymm_bytes : vector_bytes) /
+                                static_cast<int>(sizeof(R) > sizeof(X) ? sizeof(R) : sizeof(X));
 
 template <int Size>
 struct int_of_size;
@@ -163,93 +165,90 @@ inline elements<R, C, Lanes> broadcast_element(const void* element) {
     return all;
 }
 
-// Component c of the elements at[l], one lane each, by one gather instruction. at[l] is
-// in [0, n - 1], n - 1 < 2^31. The component is reached through the base address and the
-// element size through the scale where it is 4 or 8 bytes; complex128 elements (16 bytes)
-// take 64-bit indices, doubled (AVX-512 only: AVX2 loads them lane by lane).
+// Component c of the float32-component elements at[l], one lane each, by one gather
+// instruction. at[l] is in [0, n - 1], n - 1 < 2^31. The component is reached through the
+// base address and the element size through the scale.
 template <class R, int C, int Lanes>
 inline vec<R, Lanes> gather_component(const unsigned char* signal,
                                       const vec<std::int32_t, Lanes>& at, int c) {
+    static_assert(sizeof(R) == 4, "8-byte components load as rows");
     constexpr int bytes = sizeof(R) * Lanes;
     constexpr int element_bytes = sizeof(R) * C;
     static_assert(
         bytes <= vector_bytes && (bytes == zmm_bytes || bytes == ymm_bytes || bytes == xmm_bytes),
         "one machine vector or a half or quarter of one per component");
-    const unsigned char* base = signal + (c * sizeof(R));
-    const auto* doubles = reinterpret_cast<const double*>(base);
-    const auto* floats = reinterpret_cast<const float*>(base);
+    const auto* base = reinterpret_cast<const float*>(signal + (c * sizeof(R)));
     // The masked forms with every lane set and a zeroed source: GCC's unmasked intrinsics
     // start from an undefined register, which -Wmaybe-uninitialized reports.
     [[maybe_unused]] constexpr __mmask16 every_lane = 0xFFFF;
-    [[maybe_unused]] constexpr __mmask8 every_double = 0xFF;
-    [[maybe_unused]] const __m256i all_ones = _mm256_set1_epi32(-1);
-    [[maybe_unused]] const __m256d all_pd = _mm256_castsi256_pd(all_ones);
+    const __m256i all_ones = _mm256_set1_epi32(-1);
     vec<R, Lanes> gathered;
-    if constexpr (sizeof(R) == 8 && C == 2) {
-        const auto doubled = __builtin_convertvector(at, vec<std::int64_t, Lanes>) * 2;
-        // AVX2 loads complex128 lane by lane (load_elements); only AVX-512 gathers it.
-        static_assert(bytes == zmm_bytes, "complex128 gathers at AVX-512");
-        const __m512d values = _mm512_mask_i64gather_pd(
-            _mm512_setzero_pd(), every_double, reinterpret_cast<__m512i>(doubled), base, sizeof(R));
-        std::memcpy(&gathered, &values, sizeof gathered);
-    } else if constexpr (sizeof(R) == 8) {
-        if constexpr (bytes == zmm_bytes) {
-            const __m512d values =
-                _mm512_mask_i32gather_pd(_mm512_setzero_pd(), every_double,
-                                         reinterpret_cast<__m256i>(at), base, element_bytes);
-            std::memcpy(&gathered, &values, sizeof gathered);
-        } else {
-            static_assert(bytes == ymm_bytes, "at least 4 lanes");
-            const __m256d values = _mm256_mask_i32gather_pd(
-                _mm256_setzero_pd(), doubles, reinterpret_cast<__m128i>(at), all_pd, element_bytes);
-            std::memcpy(&gathered, &values, sizeof gathered);
-        }
-    } else if constexpr (bytes == zmm_bytes) {
+    if constexpr (bytes == zmm_bytes) {
         const __m512 values = _mm512_mask_i32gather_ps(
             _mm512_setzero_ps(), every_lane, reinterpret_cast<__m512i>(at), base, element_bytes);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else if constexpr (bytes == ymm_bytes) {
         const __m256 values =
-            _mm256_mask_i32gather_ps(_mm256_setzero_ps(), floats, reinterpret_cast<__m256i>(at),
+            _mm256_mask_i32gather_ps(_mm256_setzero_ps(), base, reinterpret_cast<__m256i>(at),
                                      _mm256_castsi256_ps(all_ones), element_bytes);
         std::memcpy(&gathered, &values, sizeof gathered);
     } else {
         const __m128 values =
-            _mm_mask_i32gather_ps(_mm_setzero_ps(), floats, reinterpret_cast<__m128i>(at),
+            _mm_mask_i32gather_ps(_mm_setzero_ps(), base, reinterpret_cast<__m128i>(at),
                                   _mm_castsi128_ps(_mm_set1_epi32(-1)), element_bytes);
         std::memcpy(&gathered, &values, sizeof gathered);
     }
     return gathered;
 }
 
-// Lane l takes the element at index[l] + offset of the signal.
+// Rows. In a block of 4 lanes of 8-byte components, the Count samples of each lane lie
+// one after another in memory: Count * C components, loaded as one 16-byte or one or two
+// 32-byte loads per lane and transposed into one vector per neighbour and component. No
+// gather instruction: those are slow on AMD Zen and on Intel CPUs that carry the gather
+// data-sampling fix, and on an AMD EPYC (Zen 3) rows were faster than both gathers and
+// windows, for sorted and scattered positions alike.
 template <class R, int C, int Lanes>
-inline elements<R, C, Lanes> load_elements(const unsigned char* signal,
-                                           const vec<std::int32_t, Lanes>& index, int offset) {
-    const vec<std::int32_t, Lanes> at = index + offset;
-    if constexpr (vector_bytes == ymm_bytes && C == 2 && sizeof(R) == 8 && Lanes == 4) {
-        // complex128 at AVX2: one 16-byte load per lane, two lanes to a vector, then split
-        // into re and im (two gathers of 4 lanes per component were slower than the scalar
-        // loop on AMD Zen).
-        const auto element = [&](int lane) {
-            return _mm_loadu_pd(reinterpret_cast<const double*>(
-                signal + (static_cast<std::int64_t>(at[lane]) * 2 * sizeof(R))));
-        };
-        const __m256d first = _mm256_set_m128d(element(1), element(0));   // e0 | e1
-        const __m256d second = _mm256_set_m128d(element(3), element(2));  // e2 | e3
+inline constexpr bool rows_available = sizeof(R) == 8 && Lanes == 4;
+
+// Neighbour j of lane l, the element at start[l] + j, goes to lane l of *at[j].
+template <class R, int C, int Lanes, int Count>
+inline void load_rows(const unsigned char* signal, const vec<std::int32_t, Lanes>& start,
+                      elements<R, C, Lanes>* const (&at)[Count]) {
+    static_assert(rows_available<R, C, Lanes>, "4 lanes of 8-byte components");
+    constexpr int run = Count * C;  // components per lane
+    static_assert(run == 2 || run % 4 == 0, "a 16-byte load or whole 32-byte loads per lane");
+    const double* row[Lanes];
+    for (int lane = 0; lane < Lanes; ++lane) {
+        row[lane] = reinterpret_cast<const double*>(
+            signal + (static_cast<std::int64_t>(start[lane]) * C * sizeof(R)));
+    }
+    // Component j of a lane's run is component j % C of neighbour j / C.
+    const auto put = [&at](int j, __m256d lanes) {
+        at[j / C]->part[j % C] = reinterpret_cast<vec<R, Lanes>>(lanes);
+    };
+    if constexpr (run == 2) {
+        const __m256d first = _mm256_set_m128d(_mm_loadu_pd(row[1]), _mm_loadu_pd(row[0]));
+        const __m256d second = _mm256_set_m128d(_mm_loadu_pd(row[3]), _mm_loadu_pd(row[2]));
         constexpr int in_order = 0xD8;  // 64-bit quarters 0, 2, 1, 3
-        elements<R, C, Lanes> loaded;
-        loaded.part[0] = reinterpret_cast<vec<R, Lanes>>(
-            _mm256_permute4x64_pd(_mm256_unpacklo_pd(first, second), in_order));
-        loaded.part[1] = reinterpret_cast<vec<R, Lanes>>(
-            _mm256_permute4x64_pd(_mm256_unpackhi_pd(first, second), in_order));
-        return loaded;
+        put(0, _mm256_permute4x64_pd(_mm256_unpacklo_pd(first, second), in_order));
+        put(1, _mm256_permute4x64_pd(_mm256_unpackhi_pd(first, second), in_order));
     } else {
-        elements<R, C, Lanes> loaded;
-        for (int c = 0; c < C; ++c) {
-            loaded.part[c] = gather_component<R, C, Lanes>(signal, at, c);
+        constexpr int low_halves = 0x20;
+        constexpr int high_halves = 0x31;
+        for (int chunk = 0; chunk < run; chunk += 4) {
+            const __m256d r0 = _mm256_loadu_pd(row[0] + chunk);
+            const __m256d r1 = _mm256_loadu_pd(row[1] + chunk);
+            const __m256d r2 = _mm256_loadu_pd(row[2] + chunk);
+            const __m256d r3 = _mm256_loadu_pd(row[3] + chunk);
+            const __m256d even01 = _mm256_unpacklo_pd(r0, r1);  // r0[0] r1[0] r0[2] r1[2]
+            const __m256d odd01 = _mm256_unpackhi_pd(r0, r1);   // r0[1] r1[1] r0[3] r1[3]
+            const __m256d even23 = _mm256_unpacklo_pd(r2, r3);
+            const __m256d odd23 = _mm256_unpackhi_pd(r2, r3);
+            put(chunk, _mm256_permute2f128_pd(even01, even23, low_halves));
+            put(chunk + 1, _mm256_permute2f128_pd(odd01, odd23, low_halves));
+            put(chunk + 2, _mm256_permute2f128_pd(even01, even23, high_halves));
+            put(chunk + 3, _mm256_permute2f128_pd(odd01, odd23, high_halves));
         }
-        return loaded;
     }
 }
 
@@ -260,7 +259,7 @@ inline elements<R, C, Lanes> load_elements(const unsigned char* signal,
 // the gather data-sampling fix). A window holds 2 * Lanes elements. Used where a block's
 // float32 components fill a machine vector: at AVX2 for float32 and complex64 blocks of 8
 // lanes, at AVX-512 for float32 blocks of 16. The same windows work for float64 components
-// at AVX2, but measured slower there than gathering 4 lanes (on an AMD EPYC, Zen 3).
+// at AVX2, but measured slower there than rows (on an AMD EPYC, Zen 3).
 template <class R, int C, int Lanes>
 inline constexpr bool window_available =
     sizeof(R) == 4 && ((vector_bytes == ymm_bytes && Lanes == 8) ||
@@ -338,6 +337,41 @@ private:
     }
 };
 
+// The samples from start[l] on of every lane, one element per output: lane l of the j-th
+// output takes the element at start[l] + j (below n). As rows for 8-byte components; from
+// a window where the level has windows for the block's type and the block's samples fit
+// one (sorted or clustered positions); otherwise gathered, one gather instruction per
+// neighbour and component. (Separate outputs rather than one returned array: GCC keeps
+// an aggregate that large in memory, and its reloads stalled the float32 kernels.)
+template <class R, int C, int Lanes, class... Neighbours>
+inline void load_neighbours(const unsigned char* signal, std::uint64_t n,
+                            const vec<std::int32_t, Lanes>& start, Neighbours&... neighbour) {
+    constexpr int count = sizeof...(Neighbours);
+    elements<R, C, Lanes>* const at[count] = {&neighbour...};
+    if constexpr (rows_available<R, C, Lanes>) {
+        load_rows<R, C, Lanes, count>(signal, start, at);
+    } else {
+        if constexpr (window_available<R, C, Lanes>) {
+            using window = element_window<R, C, Lanes>;
+            const auto first = static_cast<std::uint64_t>(start[0]);
+            const vec<std::int32_t, Lanes> offset = start - start[0];
+            if (first + window::size <= n &&
+                all_lanes((offset >= 0) & (offset <= window::size - count))) {
+                const window samples(signal + (first * C * sizeof(R)));
+                for (int j = 0; j < count; ++j) {
+                    *at[j] = samples.pick(offset + j);
+                }
+                return;
+            }
+        }
+        for (int j = 0; j < count; ++j) {
+            for (int c = 0; c < C; ++c) {
+                at[j]->part[c] = gather_component<R, C, Lanes>(signal, start + j, c);
+            }
+        }
+    }
+}
+
 // `chosen` where the lanes of `where` are set, else `otherwise`.
 template <class R, int C, int Lanes>
 inline elements<R, C, Lanes> select(const mask<R, Lanes>& where,
@@ -360,6 +394,43 @@ inline elements<R, C, Lanes> canonical_nan(const elements<R, C, Lanes>& value) {
         result.part[c] = value.part[c] != value.part[c] ? nan : value.part[c];
     }
     return result;
+}
+
+// Interleaved (re, im) components with each pair's two lanes swapped. (The zero-masked
+// AVX-512 forms: the unmasked ones start from an undefined register, which
+// -Wmaybe-uninitialized reports.)
+template <class V>
+inline V swap_pairs(const V& value) {
+    constexpr int swap_doubles = 0x55;  // lane 1, then lane 0, of every pair
+    constexpr int swap_floats = 0xB1;   // lanes 1, 0, 3, 2 of every 128-bit part
+    if constexpr (sizeof(value[0]) == 8 && sizeof(V) == zmm_bytes) {
+        constexpr __mmask8 every_lane = 0xFF;
+        return reinterpret_cast<V>(
+            _mm512_maskz_permute_pd(every_lane, reinterpret_cast<__m512d>(value), swap_doubles));
+    } else if constexpr (sizeof(value[0]) == 8) {
+        static_assert(sizeof(V) == ymm_bytes, "one machine vector");
+        constexpr int four_lanes = 0xF;
+        return reinterpret_cast<V>(
+            _mm256_permute_pd(reinterpret_cast<__m256d>(value), swap_doubles & four_lanes));
+    } else if constexpr (sizeof(V) == zmm_bytes) {
+        constexpr __mmask16 every_lane = 0xFFFF;
+        return reinterpret_cast<V>(
+            _mm512_maskz_permute_ps(every_lane, reinterpret_cast<__m512>(value), swap_floats));
+    } else {
+        static_assert(sizeof(V) == ymm_bytes, "one machine vector");
+        return reinterpret_cast<V>(_mm256_permute_ps(reinterpret_cast<__m256>(value), swap_floats));
+    }
+}
+
+// `even` in the lanes 0, 2, 4, ... (real components), `odd` in the others.
+template <class V>
+inline V select_even(const V& even, const V& odd) {
+    using lane_mask = decltype(even < odd);
+    lane_mask is_even{};
+    for (unsigned lane = 0; lane < sizeof(V) / sizeof(even[0]); lane += 2) {
+        is_even[lane] = -1;
+    }
+    return is_even ? even : odd;
 }
 
 // Stores the first `count` lanes as densely packed elements.

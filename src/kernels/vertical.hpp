@@ -27,8 +27,24 @@
 
 namespace velquin::kernels {
 
+// The inside case: result[j] = (upper[j] - lower[j]) * w + lower[j] for the cols elements
+// of two rows.
 template <class T>
-void blend_rows(const void* signal, std::uint64_t rows, std::uint64_t cols, double x, T* result) {
+void blend_two_rows(const void* lower_row, const void* upper_row, std::uint64_t cols, real_t<T> w,
+                    T* result) {
+    const packed_elements<T> lower(lower_row);
+    const packed_elements<T> upper(upper_row);
+    for (std::uint64_t j = 0; j < cols; ++j) {
+        const T low = lower[j];
+        result[j] = canonical_nan(times_real(upper[j] - low, w) + low);
+    }
+}
+
+// `blend_two` computes the inside case: blend_two_rows, or a vectorised kernel with its
+// arguments and bits.
+template <class T, class BlendTwoRows>
+void blend_rows(const void* signal, std::uint64_t rows, std::uint64_t cols, double x, T* result,
+                BlendTwoRows blend_two) {
     using R = real_t<T>;
     const auto* data = static_cast<const std::byte*>(signal);
     const std::size_t row_bytes = cols * sizeof(T);
@@ -43,12 +59,7 @@ void blend_rows(const void* signal, std::uint64_t rows, std::uint64_t cols, doub
     } else {
         const auto c = static_cast<std::uint64_t>(x);
         const auto w = static_cast<R>(x - static_cast<double>(c));
-        const packed_elements<T> lower(data + (c * row_bytes));
-        const packed_elements<T> upper(data + ((c + 1) * row_bytes));
-        for (std::uint64_t j = 0; j < cols; ++j) {
-            const T low = lower[j];
-            result[j] = canonical_nan(times_real(upper[j] - low, w) + low);
-        }
+        blend_two(data + (c * row_bytes), data + ((c + 1) * row_bytes), cols, w, result);
     }
 }
 

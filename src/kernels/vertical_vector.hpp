@@ -1,0 +1,59 @@
+// Blend of two rows, vectorised: the inside case of vertical.hpp, result[j] =
+// (r1[j] - r0[j]) * w + r0[j] in R, one machine vector of components at a time.
+//
+// Types: R the component type, C components per element (1 real, 2 complex), rows stored
+// as interleaved components. For complex elements the product with (w, 0) is the full one,
+// component by component as the scalar code writes it:
+//   re = re(d) * w - im(d) * 0,   im = re(d) * 0 + im(d) * w,   d = r1[j] - r0[j]
+// (the second sum is formed as im(d) * w + re(d) * 0: the same value, and a NaN it gives
+// becomes the canonical one anyway). A NaN computed here is written as the quiet NaN of R
+// (positive, zero payload). The last, partial vector is blended from padded copies and
+// stores only its own components; nothing outside the two rows is read.
+#pragma once
+
+#include "vector.hpp"
+
+namespace velquin::VELQUIN_LEVEL {
+
+template <class R, int C>
+void blend_two_rows(const void* lower_row, const void* upper_row, std::uint64_t cols, R w,
+                    R* result) {
+    constexpr int lanes = vector_bytes / static_cast<int>(sizeof(R));
+    using components = vec<R, lanes>;
+    const auto* lower = static_cast<const unsigned char*>(lower_row);
+    const auto* upper = static_cast<const unsigned char*>(upper_row);
+    const components weight = broadcast<components>(w);
+    const components nan = broadcast<components, R>(__builtin_nan(""));
+
+    const auto blend = [&](const components& low, const components& high) {
+        const components step = high - low;
+        components out;
+        if constexpr (C == 1) {
+            out = (step * weight) + low;
+        } else {
+            const components by_weight = step * weight;                  // re*w, im*w
+            const components by_zero = swap_pairs(step) * components{};  // im*0, re*0
+            out = select_even(by_weight - by_zero, by_weight + by_zero) + low;
+        }
+        return out != out ? nan : out;
+    };
+
+    const std::uint64_t count = cols * C;  // components
+    constexpr std::uint64_t bytes = sizeof(components);
+    std::uint64_t i = 0;
+    for (; i + lanes <= count; i += lanes) {
+        store(result + i, blend(load<components>(lower + (i * sizeof(R))),
+                                load<components>(upper + (i * sizeof(R)))));
+    }
+    if (i < count) {
+        const std::uint64_t rest = (count - i) * sizeof(R);
+        unsigned char low[bytes] = {};
+        unsigned char high[bytes] = {};
+        std::memcpy(low, lower + (i * sizeof(R)), rest);
+        std::memcpy(high, upper + (i * sizeof(R)), rest);
+        const components out = blend(load<components>(low), load<components>(high));
+        std::memcpy(result + i, &out, rest);
+    }
+}
+
+}  // namespace velquin::VELQUIN_LEVEL
