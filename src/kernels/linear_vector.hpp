@@ -48,7 +48,12 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
 
     auto prefetch = [&](const positions& p) {
         if (!last_clustered) {
-            prefetch_elements<R, C, lanes>(signal, split_block<R, X, lanes>(p, bound).index, 0);
+            const auto k = split_block<R, X, lanes>(p, bound).index;
+            prefetch_elements<R, C, lanes>(signal, k, 0);
+            if constexpr (2 * C * sizeof(R) > 16) {
+                // Two complex128 samples, 32 bytes, cross a cache line for one k in four.
+                prefetch_elements<R, C, lanes>(signal, k, 1);
+            }
         }
     };
 
