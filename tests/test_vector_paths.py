@@ -1,5 +1,6 @@
 """The vectorised loops' own edges: partial last blocks, every lane of a block holding an edge
-position, NaN or infinity, and both ways of loading samples (window loads and gathers).
+position, NaN or infinity, and every way of loading samples (rows of 8-byte components,
+window loads and gathers).
 Whatever kernels this build dispatches to, vectorised or scalar, must give the reference
 bits."""
 

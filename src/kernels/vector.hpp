@@ -436,9 +436,41 @@ inline V select_even(const V& even, const V& odd) {
 // Stores the first `count` lanes as densely packed elements.
 template <class R, int C, int Lanes>
 inline void store_elements(R* result, const elements<R, C, Lanes>& value, int count) {
+    constexpr int part_bytes = sizeof(R) * Lanes;
     if constexpr (C == 1) {
         if (count == Lanes) {
             store(result, value.part[0]);
+            return;
+        }
+    } else if constexpr (part_bytes == ymm_bytes || part_bytes == xmm_bytes) {
+        // Interleaved back with unpacks (and, for 32-byte parts, two 128-bit permutes): each
+        // unpack pairs re and im of the lanes it takes from every 128-bit part.
+        if (count == Lanes) {
+            if constexpr (part_bytes == xmm_bytes) {
+                static_assert(sizeof(R) == 4, "16-byte parts of 8-byte components do not occur");
+                const auto re = reinterpret_cast<__m128>(value.part[0]);
+                const auto im = reinterpret_cast<__m128>(value.part[1]);
+                store(result, _mm_unpacklo_ps(re, im));
+                store(result + Lanes, _mm_unpackhi_ps(re, im));
+            } else {
+                constexpr int low_halves = 0x20;
+                constexpr int high_halves = 0x31;
+                __m256d low;
+                __m256d high;
+                if constexpr (sizeof(R) == 8) {
+                    const auto re = reinterpret_cast<__m256d>(value.part[0]);
+                    const auto im = reinterpret_cast<__m256d>(value.part[1]);
+                    low = _mm256_unpacklo_pd(re, im);
+                    high = _mm256_unpackhi_pd(re, im);
+                } else {
+                    const auto re = reinterpret_cast<__m256>(value.part[0]);
+                    const auto im = reinterpret_cast<__m256>(value.part[1]);
+                    low = _mm256_castps_pd(_mm256_unpacklo_ps(re, im));
+                    high = _mm256_castps_pd(_mm256_unpackhi_ps(re, im));
+                }
+                store(result, _mm256_permute2f128_pd(low, high, low_halves));
+                store(result + Lanes, _mm256_permute2f128_pd(low, high, high_halves));
+            }
             return;
         }
     }
