@@ -50,7 +50,7 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         if (!last_clustered) {
             const auto k = split_block<R, X, lanes>(p, bound).index;
             prefetch_elements<R, C, lanes>(signal, k, 0);
-            if constexpr (2 * C * sizeof(R) > 16) {
+            if constexpr (C * sizeof(R) > 8) {
                 // Two complex128 samples, 32 bytes, cross a cache line for one k in four.
                 prefetch_elements<R, C, lanes>(signal, k, 1);
             }

@@ -401,17 +401,17 @@ inline elements<R, C, Lanes> canonical_nan(const elements<R, C, Lanes>& value) {
 // -Wmaybe-uninitialized reports.)
 template <class V>
 inline V swap_pairs(const V& value) {
-    constexpr int swap_doubles = 0x55;  // lane 1, then lane 0, of every pair
-    constexpr int swap_floats = 0xB1;   // lanes 1, 0, 3, 2 of every 128-bit part
+    constexpr int swap_doubles = 0x55;      // lane 1, then lane 0, of every pair (8 lanes)
+    constexpr int swap_four_doubles = 0x5;  // the same for 4 lanes
+    constexpr int swap_floats = 0xB1;       // lanes 1, 0, 3, 2 of every 128-bit part
     if constexpr (sizeof(value[0]) == 8 && sizeof(V) == zmm_bytes) {
         constexpr __mmask8 every_lane = 0xFF;
         return reinterpret_cast<V>(
             _mm512_maskz_permute_pd(every_lane, reinterpret_cast<__m512d>(value), swap_doubles));
     } else if constexpr (sizeof(value[0]) == 8) {
         static_assert(sizeof(V) == ymm_bytes, "one machine vector");
-        constexpr int four_lanes = 0xF;
         return reinterpret_cast<V>(
-            _mm256_permute_pd(reinterpret_cast<__m256d>(value), swap_doubles & four_lanes));
+            _mm256_permute_pd(reinterpret_cast<__m256d>(value), swap_four_doubles));
     } else if constexpr (sizeof(V) == zmm_bytes) {
         constexpr __mmask16 every_lane = 0xFFFF;
         return reinterpret_cast<V>(
