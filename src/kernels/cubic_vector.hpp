@@ -40,7 +40,7 @@ inline elements<R, C, Lanes> catmull_rom(const elements<R, C, Lanes>& u,
 template <class R, int C, class X>
 void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, std::uint64_t m,
                   const R* left, const R* right, R* result) {
-    constexpr int lanes = lanes_of<R, X>;
+    constexpr int lanes = lanes_of<R, C, X>;
     using positions = vec<X, lanes>;
     using weights = vec<R, lanes>;
     using indices = vec<std::int32_t, lanes>;

@@ -21,7 +21,7 @@ namespace velquin::VELQUIN_LEVEL {
 template <class R, int C, class X>
 void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data, std::uint64_t m,
                    const R* left, const R* right, R* result) {
-    constexpr int lanes = lanes_of<R, X>;
+    constexpr int lanes = lanes_of<R, C, X>;
     using positions = vec<X, lanes>;
     using block_elements = elements<R, C, lanes>;
 

@@ -35,10 +35,12 @@ inline constexpr int xmm_bytes = 16;
 // Positions per block: as many as fit one machine vector in both the component type R
 // and the position type X. A wider generic vector would be split by the compiler, and its
 // comparisons were split into scalar ones. Blocks of 8-byte components (float64 and
-// complex128 signals) take 4 lanes at every level, the width their row loads fill
-// (load_rows).
-template <class R, class X>
-inline constexpr int lanes_of = (sizeof(R) == 8 ? ymm_bytes : vector_bytes) /
+// complex128 signals: 4 lanes, the width their row loads fill) and of complex elements
+// (whose windows split components with 256-bit shuffles) use at most 32-byte vectors at
+// every level, so that AVX-512 runs the same code for them as AVX2; only float32 signals
+// take 64-byte vectors there.
+template <class R, int C, class X>
+inline constexpr int lanes_of = (sizeof(R) == 8 || C == 2 ? ymm_bytes : vector_bytes) /
                                 static_cast<int>(sizeof(R) > sizeof(X) ? sizeof(R) : sizeof(X));
 
 template <int Size>
@@ -257,13 +259,12 @@ inline void load_rows(const unsigned char* signal, const vec<std::int32_t, Lanes
 // and every lane picks its own samples with permutes, instead of one gather instruction
 // per neighbour and component (gathers are slow on AMD Zen and on Intel CPUs that carry
 // the gather data-sampling fix). A window holds 2 * Lanes elements. Used where a block's
-// float32 components fill a machine vector: at AVX2 for float32 and complex64 blocks of 8
-// lanes, at AVX-512 for float32 blocks of 16. The same windows work for float64 components
-// at AVX2, but measured slower there than rows (on an AMD EPYC, Zen 3).
+// float32 components fill a 32-byte vector (float32 and complex64 blocks of 8 lanes) and,
+// at AVX-512, for float32 blocks of 16 lanes. The same windows work for float64
+// components, but measured slower than rows (on an AMD EPYC, Zen 3).
 template <class R, int C, int Lanes>
 inline constexpr bool window_available =
-    sizeof(R) == 4 && ((vector_bytes == ymm_bytes && Lanes == 8) ||
-                       (vector_bytes == zmm_bytes && C == 1 && Lanes == 16));
+    sizeof(R) == 4 && (Lanes == 8 || (vector_bytes == zmm_bytes && C == 1 && Lanes == 16));
 
 template <class R, int C, int Lanes>
 struct element_window {
@@ -318,7 +319,7 @@ private:
     // Lane l takes lane offset[l] of the 2 * Lanes lanes of `first` followed by `second`.
     static plane pick_plane(const plane& first, const plane& second,
                             const vec<std::int32_t, Lanes>& offset) {
-        if constexpr (vector_bytes == zmm_bytes) {
+        if constexpr (sizeof(plane) == zmm_bytes) {
             const __m512 picked = _mm512_permutex2var_ps(reinterpret_cast<__m512>(first),
                                                          reinterpret_cast<__m512i>(offset),
                                                          reinterpret_cast<__m512>(second));
@@ -396,28 +397,16 @@ inline elements<R, C, Lanes> canonical_nan(const elements<R, C, Lanes>& value) {
     return result;
 }
 
-// Interleaved (re, im) components with each pair's two lanes swapped. (The zero-masked
-// AVX-512 forms: the unmasked ones start from an undefined register, which
-// -Wmaybe-uninitialized reports.)
+// Interleaved (re, im) components of a 32-byte vector with each pair's two lanes swapped.
 template <class V>
 inline V swap_pairs(const V& value) {
-    constexpr int swap_doubles = 0x55;      // lane 1, then lane 0, of every pair (8 lanes)
-    constexpr int swap_four_doubles = 0x5;  // the same for 4 lanes
-    constexpr int swap_floats = 0xB1;       // lanes 1, 0, 3, 2 of every 128-bit part
-    if constexpr (sizeof(value[0]) == 8 && sizeof(V) == zmm_bytes) {
-        constexpr __mmask8 every_lane = 0xFF;
+    static_assert(sizeof(V) == ymm_bytes, "a 32-byte vector");
+    if constexpr (sizeof(value[0]) == 8) {
+        constexpr int swap_doubles = 0x5;  // lane 1, then lane 0, of both pairs
         return reinterpret_cast<V>(
-            _mm512_maskz_permute_pd(every_lane, reinterpret_cast<__m512d>(value), swap_doubles));
-    } else if constexpr (sizeof(value[0]) == 8) {
-        static_assert(sizeof(V) == ymm_bytes, "one machine vector");
-        return reinterpret_cast<V>(
-            _mm256_permute_pd(reinterpret_cast<__m256d>(value), swap_four_doubles));
-    } else if constexpr (sizeof(V) == zmm_bytes) {
-        constexpr __mmask16 every_lane = 0xFFFF;
-        return reinterpret_cast<V>(
-            _mm512_maskz_permute_ps(every_lane, reinterpret_cast<__m512>(value), swap_floats));
+            _mm256_permute_pd(reinterpret_cast<__m256d>(value), swap_doubles));
     } else {
-        static_assert(sizeof(V) == ymm_bytes, "one machine vector");
+        constexpr int swap_floats = 0xB1;  // lanes 1, 0, 3, 2 of each 128-bit half
         return reinterpret_cast<V>(_mm256_permute_ps(reinterpret_cast<__m256>(value), swap_floats));
     }
 }
