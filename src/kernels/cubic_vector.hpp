@@ -14,7 +14,7 @@
 //   i >= n - 2 last interval, otherwise the cubic; a NaN computed by any formula becomes
 //   the quiet NaN of R (positive, zero payload), before the fills are selected.
 // The samples come from load_neighbours (rows, a window or gathers), and those of the
-// block prefetch_positions ahead are prefetched unless the last block was clustered.
+// block prefetch_positions ahead are prefetched unless this block is clustered.
 //
 // The caller guarantees n >= 4 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -24,10 +24,11 @@
 namespace velquin::VELQUIN_LEVEL {
 
 template <class R, int C, int Lanes>
-inline elements<R, C, Lanes> catmull_rom(const elements<R, C, Lanes>& u,
-                                         const elements<R, C, Lanes>& o,
-                                         const elements<R, C, Lanes>& t,
-                                         const elements<R, C, Lanes>& v, const vec<R, Lanes>& d) {
+[[gnu::always_inline]] inline elements<R, C, Lanes> catmull_rom(const elements<R, C, Lanes>& u,
+                                                                const elements<R, C, Lanes>& o,
+                                                                const elements<R, C, Lanes>& t,
+                                                                const elements<R, C, Lanes>& v,
+                                                                const vec<R, Lanes>& d) {
     const R half = 0.5;
     const auto a =
         times_real(times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);
@@ -68,13 +69,11 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
     const auto second_last = sample(n - 2);
     const auto last_step = sample(n - 1) - second_last;
 
-    bool last_clustered = false;
-    auto interpolate = [&](const positions& p) {
+    auto interpolate = [=](const positions& p) __attribute__((always_inline)) {
         const split_block<R, X, lanes> block(p, bound);
         const auto& i = block.index;
         const auto& d = block.weight;
         const indices clamped = clamp_to_cubic(i);
-        last_clustered = clustered<lanes>(clamped, 4 * lanes);
 
         block_elements u;
         block_elements o;
@@ -97,11 +96,9 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
 
     // The four samples of a lane span at most two cache lines: their first and last.
     auto prefetch = [&](const positions& p) {
-        if (!last_clustered) {
-            const indices clamped = clamp_to_cubic(split_block<R, X, lanes>(p, bound).index);
-            prefetch_elements<R, C, lanes>(signal, clamped, -1);
-            prefetch_elements<R, C, lanes>(signal, clamped, 2);
-        }
+        const indices clamped = clamp_to_cubic(split_block<R, X, lanes>(p, bound).index);
+        prefetch_elements<R, C, lanes>(signal, clamped, -1);
+        prefetch_elements<R, C, lanes>(signal, clamped, 2);
     };
 
     run_blocks<R, C, X, lanes>(x, m, result, interpolate, prefetch);

@@ -9,7 +9,7 @@
 //   then, unless every lane is inside, NaN where not inside, the right fill where p >= B,
 //   the left fill where p < 0.
 // The samples come from load_neighbours (rows, a window or gathers), and those of the
-// block prefetch_positions ahead are prefetched unless the last block was clustered.
+// block prefetch_positions ahead are prefetched unless this block is clustered.
 //
 // The caller guarantees n >= 2 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -30,11 +30,9 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
     const X bound = static_cast<X>(n - 1);
     const outside_values<R, C, lanes> outside(left, right);
 
-    bool last_clustered = false;
-    auto interpolate = [&](const positions& p) {
+    auto interpolate = [=](const positions& p) __attribute__((always_inline)) {
         const split_block<R, X, lanes> block(p, bound);
         const auto& k = block.index;
-        last_clustered = clustered<lanes>(k, 4 * lanes);
 
         block_elements lower;
         block_elements upper;
@@ -47,13 +45,11 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
     };
 
     auto prefetch = [&](const positions& p) {
-        if (!last_clustered) {
-            const auto k = split_block<R, X, lanes>(p, bound).index;
-            prefetch_elements<R, C, lanes>(signal, k, 0);
-            if constexpr (C * sizeof(R) > 8) {
-                // Two complex128 samples, 32 bytes, cross a cache line for one k in four.
-                prefetch_elements<R, C, lanes>(signal, k, 1);
-            }
+        const auto k = split_block<R, X, lanes>(p, bound).index;
+        prefetch_elements<R, C, lanes>(signal, k, 0);
+        if constexpr (C * sizeof(R) > 8) {
+            // Two complex128 samples, 32 bytes, cross a cache line for one k in four.
+            prefetch_elements<R, C, lanes>(signal, k, 1);
         }
     };
 

@@ -472,6 +472,18 @@ inline void store_elements(R* result, const elements<R, C, Lanes>& value, int co
     std::memcpy(result, packed, sizeof(R) * C * static_cast<unsigned>(count));
 }
 
+// The indices as values of X, exactly (|index| < 2^31). For 4 lanes into float64 one
+// instruction, where GCC splits the conversion into two halves and an insert.
+template <class X, int Lanes>
+inline vec<X, Lanes> indices_as(const vec<std::int32_t, Lanes>& index) {
+    if constexpr (sizeof(X) == 8 && Lanes == 4) {
+        return reinterpret_cast<vec<X, Lanes>>(
+            _mm256_cvtepi32_pd(reinterpret_cast<__m128i>(index)));
+    } else {
+        return __builtin_convertvector(index, vec<X, Lanes>);
+    }
+}
+
 // A block of positions prepared for interpolation. Lanes with 0 <= p < bound are inside;
 // the others take position 0, so that the truncation to 32-bit indices is always defined
 // and every load they make stays in the signal. NaN lanes are never inside.
@@ -489,8 +501,7 @@ struct split_block {
         : inside((p >= X(0)) & (p < bound)),
           safe(inside ? p : positions{}),
           index(__builtin_convertvector(safe, indices)),
-          weight(__builtin_convertvector(safe - __builtin_convertvector(index, positions),
-                                         vec<R, Lanes>)) {}
+          weight(__builtin_convertvector(safe - indices_as<X, Lanes>(index), vec<R, Lanes>)) {}
 };
 
 // What lanes outside the interpolation range take, in every lane: the fill values and NaN.
@@ -519,12 +530,13 @@ private:
     static constexpr R nan_components[2] = {__builtin_nan(""), __builtin_nan("")};
 };
 
-// True when the last lane's index lies within `span` elements after the first lane's:
-// sorted or clustered positions, whose samples the hardware prefetcher brings in by itself.
-template <int Lanes>
-inline bool clustered(const vec<std::int32_t, Lanes>& index, int span) {
-    return static_cast<std::uint32_t>(index[Lanes - 1] - index[0]) <
-           static_cast<std::uint32_t>(span);
+// True when the block's last position lies less than `span` after its first: sorted or
+// clustered positions, whose samples the hardware prefetcher brings in by itself (false
+// for NaN).
+template <class X, int Lanes>
+inline bool clustered(const vec<X, Lanes>& p, X span) {
+    const X width = p[Lanes - 1] - p[0];
+    return width >= X(0) && width < span;
 }
 
 // Asks for the element at index[l] + offset of every lane to be brought into the cache: a
@@ -549,8 +561,10 @@ inline constexpr std::uint64_t prefetch_positions = 32;
 
 // Runs `interpolate` over the positions in blocks of Lanes and stores each block's
 // elements into `result`, calling `prefetch` with the block prefetch_positions ahead first
-// (the kernels skip it while blocks are clustered, which the hardware prefetcher serves).
-// The last, partial block is padded with position 0 and stores only its own lanes.
+// unless the block is clustered, where the hardware prefetcher serves. The last, partial
+// block is padded with position 0 and stores only its own lanes. (No state is written
+// between the blocks but the results: the kernels' lambdas then keep their captured
+// constants in registers.)
 template <class R, int C, class X, int Lanes, class Interpolate, class Prefetch>
 void run_blocks(const unsigned char* x, std::uint64_t m, R* result, Interpolate interpolate,
                 Prefetch prefetch) {
@@ -558,10 +572,11 @@ void run_blocks(const unsigned char* x, std::uint64_t m, R* result, Interpolate 
     constexpr std::uint64_t ahead = (prefetch_positions + Lanes - 1) / Lanes * Lanes;
     std::uint64_t i = 0;
     for (; i + Lanes <= m; i += Lanes) {
-        if (i + ahead + Lanes <= m) {
+        const auto p = load<positions>(x + (i * sizeof(X)));
+        if (i + ahead + Lanes <= m && !clustered<X, Lanes>(p, X(4 * Lanes))) {
             prefetch(load<positions>(x + ((i + ahead) * sizeof(X))));
         }
-        store_elements(result + (i * C), interpolate(load<positions>(x + (i * sizeof(X)))), Lanes);
+        store_elements(result + (i * C), interpolate(p), Lanes);
     }
     if (i < m) {
         const auto rest = static_cast<int>(m - i);
