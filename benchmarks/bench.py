@@ -45,16 +45,20 @@ from scipy import ndimage
 RNG = np.random.default_rng(20261208)
 
 
-def cpu_level():
-    """The highest instruction-set level of this CPU that the module has kernels for; a
-    default build runs that level."""
-    flags = set()
+def cpuinfo_field(name):
+    """The value of the first `name` line of /proc/cpuinfo, or None."""
     cpuinfo = pathlib.Path("/proc/cpuinfo")
     if cpuinfo.exists():
         for line in cpuinfo.read_text().splitlines():
-            if line.startswith("flags"):
-                flags = set(line.split(":", 1)[1].split())
-                break
+            if line.startswith(name):
+                return line.split(":", 1)[1].strip()
+    return None
+
+
+def cpu_level():
+    """The highest instruction-set level of this CPU that the module has kernels for; a
+    default build runs that level."""
+    flags = set((cpuinfo_field("flags") or "").split())
     if {"avx512f", "avx512bw", "avx512cd", "avx512dq", "avx512vl"} <= flags:
         return "x86-64-v4 (AVX-512)"
     if {"avx2", "fma", "bmi2", "movbe"} <= flags:
@@ -64,12 +68,7 @@ def cpu_level():
 
 def cpu_model():
     """The CPU's model name, as /proc/cpuinfo gives it."""
-    cpuinfo = pathlib.Path("/proc/cpuinfo")
-    if cpuinfo.exists():
-        for line in cpuinfo.read_text().splitlines():
-            if line.startswith("model name"):
-                return line.split(":", 1)[1].strip()
-    return platform.processor() or platform.machine()
+    return cpuinfo_field("model name") or platform.processor() or platform.machine()
 
 
 def median_seconds(call, repeats, inner=1):
@@ -367,7 +366,7 @@ def measure_levels(builds, repeats, rounds, only):
     """Our times in each build, each build in its own process, the builds taking turns
     round after round; the fastest round of each case counts."""
     best = {}
-    for _ in range(rounds):
+    for round_number in range(1, rounds + 1):
         for name, directory in builds:
             command = [sys.executable, __file__, "--worker", "--repeats", str(repeats)]
             if only:
@@ -379,7 +378,7 @@ def measure_levels(builds, repeats, rounds, only):
             for case, value in json.loads(output).items():
                 key = case, name
                 best[key] = min(best.get(key, float("inf")), value)
-        print(f"  round {_ + 1} of {rounds}", flush=True)
+        print(f"  round {round_number} of {rounds}", flush=True)
     return best
 
 

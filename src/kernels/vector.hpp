@@ -385,14 +385,19 @@ inline elements<R, C, Lanes> select(const mask<R, Lanes>& where,
     return result;
 }
 
-// Every NaN component replaced by the quiet NaN of R (positive, zero payload), as the
-// scalar canonical_nan does.
+// Every NaN lane replaced by the quiet NaN of R (positive, zero payload), as the scalar
+// canonical_nan does.
+template <class R, int Lanes>
+inline vec<R, Lanes> canonical_nan_lanes(const vec<R, Lanes>& value) {
+    return value != value ? broadcast<vec<R, Lanes>, R>(__builtin_nan("")) : value;
+}
+
+// The same for every component of a block's elements.
 template <class R, int C, int Lanes>
 inline elements<R, C, Lanes> canonical_nan(const elements<R, C, Lanes>& value) {
-    const auto nan = broadcast<vec<R, Lanes>, R>(__builtin_nan(""));
     elements<R, C, Lanes> result;
     for (int c = 0; c < C; ++c) {
-        result.part[c] = value.part[c] != value.part[c] ? nan : value.part[c];
+        result.part[c] = canonical_nan_lanes<R, Lanes>(value.part[c]);
     }
     return result;
 }

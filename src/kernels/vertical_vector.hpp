@@ -3,8 +3,8 @@
 //
 // Types: R the component type, C components per element (1 real, 2 complex), rows stored
 // as interleaved components. Vectors of 32 bytes at every level: the pass is bound by
-// memory, and AVX-512 then runs the same code as AVX2. For complex elements the product with (w, 0)
-// is the full one, component by component as the scalar code writes it:
+// memory, and AVX-512 then runs the same code as AVX2. For complex elements the product
+// with (w, 0) is the full one, component by component as the scalar code writes it:
 //   re = re(d) * w - im(d) * 0,   im = re(d) * 0 + im(d) * w,   d = r1[j] - r0[j]
 // (the second sum is formed as im(d) * w + re(d) * 0: the same value, and a NaN it gives
 // becomes the canonical one anyway). A NaN computed here is written as the quiet NaN of R
@@ -24,7 +24,6 @@ void blend_two_rows(const void* lower_row, const void* upper_row, std::uint64_t 
     const auto* lower = static_cast<const unsigned char*>(lower_row);
     const auto* upper = static_cast<const unsigned char*>(upper_row);
     const components weight = broadcast<components>(w);
-    const components nan = broadcast<components, R>(__builtin_nan(""));
 
     const auto blend = [&](const components& low, const components& high) {
         const components step = high - low;
@@ -36,7 +35,7 @@ void blend_two_rows(const void* lower_row, const void* upper_row, std::uint64_t 
             const components by_zero = swap_pairs(step) * components{};  // im*0, re*0
             out = select_even(by_weight - by_zero, by_weight + by_zero) + low;
         }
-        return out != out ? nan : out;
+        return canonical_nan_lanes<R, lanes>(out);
     };
 
     const std::uint64_t count = cols * C;  // components
