@@ -119,11 +119,13 @@ test-compilers: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
 	$(call check_build,clang/off,-C cmake.define.CMAKE_CXX_COMPILER=$(CLANGXX) \
 		-C cmake.define.VELQUIN_SIMD=off)
 
-# Leak detection stays off: the interpreter keeps objects alive until exit by design.
+# Leak detection stays off: the interpreter keeps objects alive until exit by design. A
+# failed allocation returns null, as without the sanitizer, so that it raises MemoryError
+# instead of aborting the process.
 # --capture=sys leaves file descriptor 2 alone, so a sanitizer report that aborts the run
 # reaches the terminal instead of dying with pytest's captured output.
 sanitize: $(SANITIZE_INSTALLED)
-	VELQUIN_SANITIZE=1 LD_PRELOAD="$(SANITIZER_RUNTIMES)" ASAN_OPTIONS=detect_leaks=0 \
+	VELQUIN_SANITIZE=1 LD_PRELOAD="$(SANITIZER_RUNTIMES)" ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \
 	UBSAN_OPTIONS=print_stacktrace=1 $(SANITIZE_VPY) -m pytest -p no:cacheprovider --capture=sys
 
 $(VPY) $(SANITIZE_VPY):

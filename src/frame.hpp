@@ -3,8 +3,11 @@
 // test here is what makes that valid, so it comes first.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <vector>
 
 #include "common.hpp"
 
@@ -22,24 +25,83 @@ inline constexpr const char* arrays_changed_message =
     "input arrays changed while the fill values were converted";
 
 // A given fill value converted as pybind11 converts a T (its cast error for an object that
-// does not convert); a None fill is resolved later, to a sample.
+// does not convert).
 template <class T>
 T convert_fill(const py::object& fill) {
-    return fill.is_none() ? T{} : fill.cast<number<T>>().value;
+    return fill.cast<number<T>>().value;
 }
 
-// Where an array's elements are and how many, as the loops will read them.
-struct extent {
-    const void* data;
-    py::ssize_t size;
+// The memory behind the input arrays, as it was when the call began: each array and every
+// array it views, followed through `base` and through the exporters of memoryviews, with
+// their data pointers and sizes in bytes. Caller code can run during a call (a fill
+// value's __float__, a finaliser run by the garbage collector while the result is
+// allocated), and `resize(..., refcheck=False)` on any of those arrays frees the memory
+// the input points into. Resizing is the only way to free an array's memory while it
+// lives, and it changes that array's data pointer or size in bytes; a new dtype or shape
+// over the same bytes changes neither and leaves every read safe.
+class watched_memory {
+public:
+    watched_memory(py::handle first, py::handle second) : roots_{first, second} {
+        walk([this](const extent& array) {
+            if (count_ < inline_.size()) {
+                inline_[count_] = array;
+            } else {
+                overflow_.push_back(array);
+            }
+            ++count_;
+        });
+    }
 
-    template <class T>
-    static extent of(const array<T>& a) {
-        return {a.data(), a.size()};
+    // Throws arrays_changed_message unless every array still has its data and size.
+    void ensure_unchanged() const {
+        std::size_t seen = 0;
+        bool same = true;
+        walk([&](const extent& array) {
+            same = same && seen < count_ && recorded(seen) == array;
+            ++seen;
+        });
+        if (!same || seen != count_) {
+            throw std::runtime_error(arrays_changed_message);
+        }
     }
-    friend bool operator==(const extent& a, const extent& b) {
-        return a.data == b.data && a.size == b.size;
+
+private:
+    struct extent {
+        const void* data;
+        py::ssize_t bytes;
+        friend bool operator==(const extent& a, const extent& b) {
+            return a.data == b.data && a.bytes == b.bytes;
+        }
+    };
+
+    template <class Visit>
+    void walk(Visit visit) const {
+        const auto& numpy = py::detail::npy_api::get();
+        for (py::handle root : roots_) {
+            for (py::handle object = root; object;) {
+                if (numpy.PyArray_Check_(object.ptr())) {
+                    const auto array = py::reinterpret_borrow<py::array>(object);
+                    visit(extent{array.data(), array.nbytes()});
+                    object = py::detail::array_proxy(object.ptr())->base;
+                } else if (PyMemoryView_Check(object.ptr()) != 0) {
+                    object = PyMemoryView_GET_BUFFER(object.ptr())->obj;
+                } else {
+                    break;  // other exporters refuse to free memory they lend out
+                }
+            }
+        }
     }
+
+    const extent& recorded(std::size_t index) const {
+        return index < inline_.size() ? inline_[index] : overflow_[index - inline_.size()];
+    }
+
+    std::array<py::handle, 2> roots_;
+    // Chains are short (an array, its base, a subclass the caster viewed): no allocation
+    // unless one is longer.
+    std::array<extent, 8> inline_{};
+    std::vector<extent> overflow_;
+    std::size_t count_ = 0;
 };
 
 // Runs the frame, then `loop(signal, n, x, m, left, right, result)`, which must write
@@ -61,24 +123,22 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
     if (n < 2) {
         throw std::runtime_error("Signal must have at least 2 points");
     }
-    const extent checked_signal = extent::of(signal);
-    const extent checked_x = extent::of(x);
+    const watched_memory inputs(signal, x);
     array<T> result(x.size());
 
-    // Converting a fill value runs the caller's code (__float__, __index__, ...), which may
-    // resize or free either array; nothing is read until the arrays are known unchanged.
-    T left_fill = convert_fill<T>(left);
-    T right_fill = convert_fill<T>(right);
-    if (!(extent::of(signal) == checked_signal && extent::of(x) == checked_x)) {
-        throw std::runtime_error(arrays_changed_message);
-    }
+    // Left, then right: a default is the sample as it is when its turn comes, before the
+    // other fill's conversion runs. No sample is read unless the arrays are unchanged.
     const packed_elements<T> samples(signal.data());
-    if (left.is_none()) {
-        left_fill = samples[0];
-    }
-    if (right.is_none()) {
-        right_fill = samples[n - 1];
-    }
+    const auto resolve = [&](const py::object& fill, std::uint64_t default_index) {
+        if (fill.is_none()) {
+            inputs.ensure_unchanged();
+            return samples[default_index];
+        }
+        return convert_fill<T>(fill);
+    };
+    const T left_fill = resolve(left, 0);
+    const T right_fill = resolve(right, n - 1);
+    inputs.ensure_unchanged();
     loop(static_cast<const void*>(signal.data()), n, static_cast<const void*>(x.data()), m,
          left_fill, right_fill, result.mutable_data());
     return result;

@@ -1,6 +1,7 @@
 """Checks, their order and messages, fill values and input safety of the one-dimensional frame."""
 
 import sys
+import warnings
 
 import numpy as np
 import pytest
@@ -11,6 +12,7 @@ from helpers import (
     NOT_CONTIGUOUS,
     TOO_SHORT,
     Raising,
+    assert_same_bits,
     cast_message,
     each_one_dimensional,
     is_complex,
@@ -113,18 +115,38 @@ def test_inputs_untouched_and_references_released(interp):
 ARRAYS_CHANGED = "input arrays changed while the fill values were converted"
 
 
+class Sub(np.ndarray):
+    pass
+
+
+# How the caller holds an input that the module reads, and the array whose resize frees
+# that input's memory: the input itself, the array it views, a subclass instance (the module
+# reads a plain view of it), an array exported through a memoryview.
+HOLDERS = {
+    "owner": lambda owner: (owner, owner),
+    "view": lambda owner: (owner[:], owner),
+    "subclass": lambda owner: (owner.view(Sub).copy(), None),
+    "memoryview": lambda owner: (np.frombuffer(memoryview(owner), owner.dtype), owner),
+}
+
+
+@pytest.mark.parametrize("holder", HOLDERS)
 @pytest.mark.parametrize("target", ["signal", "x"])
 @pytest.mark.parametrize("fill", ["left", "right"])
 @pytest.mark.parametrize("T", [np.float64, np.complex64])
-def test_fill_conversion_that_resizes_an_input_raises(interp, target, fill, T):
-    # The caller's conversion code may resize (and so free) the arrays the call reads;
+def test_fill_conversion_that_resizes_an_input_raises(interp, holder, target, fill, T):
+    # The caller's conversion code may resize (and so free) the memory the call reads;
     # large arrays are unmapped when freed, so a read of the old buffer would crash.
     n = 10**6
-    arrays = {"signal": np.ones(n, T), "x": np.full(n, n - 1.5)}
+    owners = {"signal": np.ones(n, T), "x": np.full(n, n - 1.5)}
+    arrays = dict(owners)
+    arrays[target], resized = HOLDERS[holder](owners[target])
+    if resized is None:
+        resized = arrays[target]
 
     class Resizing:
         def __float__(self):
-            arrays[target].resize(2, refcheck=False)
+            resized.resize(2, refcheck=False)
             return 0.0
 
         def __complex__(self):
@@ -134,7 +156,40 @@ def test_fill_conversion_that_resizes_an_input_raises(interp, target, fill, T):
         interp(arrays["signal"], arrays["x"], **{fill: Resizing()})
     assert str(error.value) == ARRAYS_CHANGED
     # A conversion that leaves the arrays alone is an ordinary call.
+    arrays[target], _ = HOLDERS[holder](owners[target].copy())
     assert interp(arrays["signal"], arrays["x"], **{fill: 0.5}).shape == arrays["x"].shape
+
+
+@pytest.mark.parametrize("target", ["signal", "x"])
+def test_fill_conversion_that_retypes_an_input_reads_the_same_bytes(interp, target):
+    # A new dtype over the same buffer changes the element count but not the bytes read.
+    arrays = {"signal": np.array([1.0, 2.0, 3.0, 4.0]), "x": np.array([-1.0, 0.5, 2.5, 3.0])}
+    expected = interp(arrays["signal"], arrays["x"], 9.0)
+
+    class Retyping:
+        def __float__(self):
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", DeprecationWarning)
+                arrays[target].dtype = np.float32 if target == "signal" else np.complex128
+            return 9.0
+
+    assert_same_bits(interp(arrays["signal"], arrays["x"], Retyping()), expected)
+
+
+def test_default_fill_is_read_before_the_other_fill_converts(interp):
+    signal = np.array([1.0, 2.0, 3.0, 4.0])
+
+    class Writing:
+        def __init__(self, index):
+            self.index = index
+
+        def __float__(self):
+            signal[self.index] = 100.0
+            return 9.0
+
+    x = np.array([-1.0, 4.0])
+    assert interp(signal, x, None, Writing(0)).tolist() == [1.0, 9.0]
+    assert interp(signal, x, Writing(-1), None).tolist() == [9.0, 100.0]
 
 
 @pytest.mark.parametrize("error", CALLERS_ERRORS)
@@ -179,3 +234,9 @@ def test_memory_error_does_not_select_another_overload(interp):
     assert interp(signal, np.array([2**24], np.float32).astype(np.float64), None, -1)[0] == 2**24
     with pytest.raises(MemoryError, match="no room"):
         interp(signal, NoRoomForFloat64(), None, -1)
+
+
+def test_allocation_beyond_memory_raises_memory_error(interp):
+    # 2**40 int8 ones that take no memory, converted to 4 TiB of float32.
+    with pytest.raises(MemoryError):
+        interp(np.broadcast_to(np.int8(1), 2**40), [0.5])
