@@ -11,34 +11,70 @@
 #include "kernels/vertical.hpp"
 #include "levels.hpp"
 
-// Levels built above the baseline: 0 (none: scalar only), 1 x86-64-v3 (AVX2), 2 x86-64-v4
-// (AVX-512). The build sets it; other architectures get the scalar kernels only.
-#if !defined(VELQUIN_VECTOR_LEVELS) || !defined(__x86_64__)
-#undef VELQUIN_VECTOR_LEVELS
-#define VELQUIN_VECTOR_LEVELS 0
-#endif
-
 namespace velquin {
 
-// Each feature is tested on its own: the level names ("x86-64-v4") are unknown to GCC 11
-// and clang before 16. These are the features the levels' code generation may use.
-inline int detect_vector_level() {
-#if VELQUIN_VECTOR_LEVELS > 0
-    __builtin_cpu_init();
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx") &&
-                      __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
-                      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-    const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") &&
-                        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512cd") &&
-                        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
-    if (VELQUIN_VECTOR_LEVELS >= 2 && avx512) {
-        return 2;
-    }
-    if (avx2) {
-        return 1;
-    }
+// The levels built for this architecture, lowest first, each with its kernels and the test
+// of whether this CPU runs it; level 0, the scalar kernels, runs everywhere. On x86-64:
+// AVX2 (x86-64-v3), then AVX-512 (x86-64-v4), chosen at run time; on aarch64: NEON, which
+// every such CPU has.
+#if defined(VELQUIN_LEVEL_x86_64_v3) && VELQUIN_LEVEL_x86_64_v3 == VELQUIN_ARCH
+#define VELQUIN_IF_x86_64_v3(...) __VA_ARGS__,
+#else
+#define VELQUIN_IF_x86_64_v3(...)
 #endif
-    return 0;
+#if defined(VELQUIN_LEVEL_x86_64_v4) && VELQUIN_LEVEL_x86_64_v4 == VELQUIN_ARCH
+#define VELQUIN_IF_x86_64_v4(...) __VA_ARGS__,
+#else
+#define VELQUIN_IF_x86_64_v4(...)
+#endif
+#if defined(VELQUIN_LEVEL_neon) && VELQUIN_LEVEL_neon == VELQUIN_ARCH
+#define VELQUIN_IF_neon(...) __VA_ARGS__,
+#else
+#define VELQUIN_IF_neon(...)
+#endif
+
+// A level's entry in a table of every level: its namespace's instance of `kernel`.
+#define VELQUIN_EACH_LEVEL(kernel, ...)                             \
+    VELQUIN_IF_x86_64_v3(&level_x86_64_v3::kernel<__VA_ARGS__>)     \
+        VELQUIN_IF_x86_64_v4(&level_x86_64_v4::kernel<__VA_ARGS__>) \
+            VELQUIN_IF_neon(&level_neon::kernel<__VA_ARGS__>)
+
+// The x86 features each level's code generation may use, tested one by one: the level
+// names ("x86-64-v4") are unknown to GCC 11 and clang before 16.
+#if VELQUIN_ARCH == VELQUIN_ARCH_x86_64 && (defined(__GNUC__) || defined(__clang__))
+inline bool cpu_runs_x86_64_v3() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx") &&
+           __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+inline bool cpu_runs_x86_64_v4() {
+    return cpu_runs_x86_64_v3() && __builtin_cpu_supports("avx512f") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512cd") &&
+           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+}
+#endif
+inline bool cpu_runs_neon() {
+    return true;
+}
+
+using level_test = bool (*)();
+// Internal to the module file, as every table here: inline variables would be exported
+// as GNU unique symbols, which hidden visibility does not stop.
+static constexpr level_test level_tests[] = {nullptr, VELQUIN_IF_x86_64_v3(&cpu_runs_x86_64_v3)
+                                                          VELQUIN_IF_x86_64_v4(&cpu_runs_x86_64_v4)
+                                                              VELQUIN_IF_neon(&cpu_runs_neon)};
+inline constexpr int level_count = sizeof(level_tests) / sizeof(level_tests[0]);
+
+// The highest level this CPU runs.
+inline int detect_vector_level() {
+    int level = 0;
+    for (int candidate = 1; candidate < level_count; ++candidate) {
+        if (level_tests[candidate]()) {
+            level = candidate;
+        }
+    }
+    return level;
 }
 
 // Detected on the first call. A function-local static of an inline function would be a
@@ -62,27 +98,11 @@ template <class T, class X>
 using vector_kernel = void (*)(const void*, std::uint64_t, const void*, std::uint64_t,
                                const real_t<T>*, const real_t<T>*, real_t<T>*);
 
-// A level's kernel where that level was built, else null.
-#if VELQUIN_VECTOR_LEVELS >= 1
-#define VELQUIN_IF_LEVEL_1(...) __VA_ARGS__
-#else
-#define VELQUIN_IF_LEVEL_1(...) nullptr
-#endif
-#if VELQUIN_VECTOR_LEVELS >= 2
-#define VELQUIN_IF_LEVEL_2(...) __VA_ARGS__
-#else
-#define VELQUIN_IF_LEVEL_2(...) nullptr
-#endif
-
-// One kernel per level, indexed by vector_level(). Internal to the module file: inline
-// variables would be exported as GNU unique symbols, which hidden visibility does not stop.
-#define VELQUIN_LEVEL_KERNELS(name)                                              \
-    template <class T, class X>                                                  \
-    static constexpr vector_kernel<T, X> name##_levels[] = {                     \
-        nullptr,                                                                 \
-        VELQUIN_IF_LEVEL_1(&level_x86_64_v3::name<real_t<T>, components<T>, X>), \
-        VELQUIN_IF_LEVEL_2(&level_x86_64_v4::name<real_t<T>, components<T>, X>), \
-    };
+// One kernel per level, indexed by vector_level().
+#define VELQUIN_LEVEL_KERNELS(name)                                     \
+    template <class T, class X>                                         \
+    static constexpr vector_kernel<T, X> name##_levels[level_count] = { \
+        nullptr, VELQUIN_EACH_LEVEL(name, real_t<T>, components<T>, X)};
 
 VELQUIN_LEVEL_KERNELS(linear_interp)
 VELQUIN_LEVEL_KERNELS(cubic_interp)
@@ -91,18 +111,15 @@ template <class T>
 using blend_kernel = void (*)(const void*, const void*, std::uint64_t, real_t<T>, real_t<T>*);
 
 template <class T>
-static constexpr blend_kernel<T> blend_two_rows_levels[] = {
-    nullptr,
-    VELQUIN_IF_LEVEL_1(&level_x86_64_v3::blend_two_rows<real_t<T>, components<T>>),
-    VELQUIN_IF_LEVEL_2(&level_x86_64_v4::blend_two_rows<real_t<T>, components<T>>),
-};
+static constexpr blend_kernel<T> blend_two_rows_levels[level_count] = {
+    nullptr, VELQUIN_EACH_LEVEL(blend_two_rows, real_t<T>, components<T>)};
 
 // Runs the level's vectorised kernel when there is one and the signal suits it (at least
 // `min_n` samples, indices within 32 bits), else the scalar kernel.
 template <class T, class X, class ScalarKernel>
-void run_kernel(const vector_kernel<T, X> (&levels)[3], std::uint64_t min_n, ScalarKernel scalar,
-                const void* signal, std::uint64_t n, const void* x, std::uint64_t m, const T& left,
-                const T& right, T* result) {
+void run_kernel(const vector_kernel<T, X> (&levels)[level_count], std::uint64_t min_n,
+                ScalarKernel scalar, const void* signal, std::uint64_t n, const void* x,
+                std::uint64_t m, const T& left, const T& right, T* result) {
     using R = real_t<T>;
     const vector_kernel<T, X> vectorised = levels[vector_level()];
     if (vectorised != nullptr && n >= min_n &&

@@ -8,6 +8,24 @@
 #include <limits>
 #include <type_traits>
 
+// Forced inlining and cache hints, by each compiler's means: GCC and clang (on every
+// platform) and MSVC; other compilers get a plain inline function and no hint.
+#if defined(__GNUC__) || defined(__clang__)
+#define VELQUIN_ALWAYS_INLINE [[gnu::always_inline]] inline
+#define VELQUIN_PREFETCH(address) __builtin_prefetch(address)
+#elif defined(_MSC_VER)
+#include <intrin.h>
+#define VELQUIN_ALWAYS_INLINE __forceinline
+#if defined(_M_X64) || defined(_M_IX86)
+#define VELQUIN_PREFETCH(address) _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0)
+#else
+#define VELQUIN_PREFETCH(address) static_cast<void>(address)
+#endif
+#else
+#define VELQUIN_ALWAYS_INLINE inline
+#define VELQUIN_PREFETCH(address) static_cast<void>(address)
+#endif
+
 namespace velquin {
 
 using complex64 = std::complex<float>;
@@ -32,7 +50,7 @@ public:
     // nothing, so any index, even one outside the array, is harmless.
     template <class Index>
     void prefetch(Index index) const {
-        __builtin_prefetch(bytes_ + (static_cast<std::size_t>(index) * sizeof(T)));
+        VELQUIN_PREFETCH(bytes_ + (static_cast<std::size_t>(index) * sizeof(T)));
     }
 
 private:
@@ -60,11 +78,11 @@ using real_t = typename real_of<T>::type;
 // pass a complex64 packed in one register and split it through memory, and a load of the
 // upper half of a wider store waits for the store on many CPUs (10x slower in the cubic).
 template <class R>
-[[gnu::always_inline]] inline R times_real(R value, R k) {
+VELQUIN_ALWAYS_INLINE R times_real(R value, R k) {
     return value * k;
 }
 template <class R>
-[[gnu::always_inline]] inline std::complex<R> times_real(std::complex<R> value, R k) {
+VELQUIN_ALWAYS_INLINE std::complex<R> times_real(std::complex<R> value, R k) {
     const R zero = 0;
     return {(value.real() * k) - (value.imag() * zero), (value.real() * zero) + (value.imag() * k)};
 }
@@ -74,11 +92,11 @@ template <class R>
 // compilers and instruction sets choose freely; written this way, NaN results have the
 // same bits on every build. Fill values and copied rows are never passed through here.
 template <class R>
-[[gnu::always_inline]] inline R canonical_nan(R value) {
+VELQUIN_ALWAYS_INLINE R canonical_nan(R value) {
     return value != value ? std::numeric_limits<R>::quiet_NaN() : value;
 }
 template <class R>
-[[gnu::always_inline]] inline std::complex<R> canonical_nan(std::complex<R> value) {
+VELQUIN_ALWAYS_INLINE std::complex<R> canonical_nan(std::complex<R> value) {
     return {canonical_nan(value.real()), canonical_nan(value.imag())};
 }
 

@@ -1,10 +1,14 @@
 // The vectorised kernels of one instruction-set level. The build compiles this file once
-// per level, with that level's -march flags, VELQUIN_LEVEL naming its namespace and
-// VELQUIN_VECTOR_BYTES its vector width.
+// per level, with that level's flags, VELQUIN_LEVEL naming its namespace, VELQUIN_SIMD and
+// VELQUIN_SIMD_HEADER its primitives and VELQUIN_LEVEL_ARCH its architecture; for other
+// architectures (the other half of a universal binary) it compiles to nothing.
+#include "levels.hpp"
+
+#if VELQUIN_LEVEL_ARCH == VELQUIN_ARCH
+
 #include "kernels/cubic_vector.hpp"
 #include "kernels/linear_vector.hpp"
 #include "kernels/vertical_vector.hpp"
-#include "levels.hpp"
 
 namespace velquin::VELQUIN_LEVEL {
 
@@ -32,3 +36,5 @@ template void blend_two_rows<float, 2>(const void*, const void*, std::uint64_t, 
 template void blend_two_rows<double, 2>(const void*, const void*, std::uint64_t, double, double*);
 
 }  // namespace velquin::VELQUIN_LEVEL
+
+#endif

@@ -44,7 +44,7 @@
 namespace velquin::kernels {
 
 template <class T, class R = real_t<T>>
-[[gnu::always_inline]] inline T catmull_rom(T u, T o, T t, T v, R d) {
+VELQUIN_ALWAYS_INLINE T catmull_rom(T u, T o, T t, T v, R d) {
     const R half = 0.5;
     const T a =
         times_real(times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);

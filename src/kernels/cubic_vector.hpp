@@ -41,7 +41,7 @@ template <class R, int C, int Lanes>
 template <class R, int C, class X>
 void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, std::uint64_t m,
                   const R* left, const R* right, R* result) {
-    constexpr int lanes = lanes_of<R, C, X>;
+    constexpr int lanes = lanes_of<R, X>;
     using positions = vec<X, lanes>;
     using weights = vec<R, lanes>;
     using indices = vec<std::int32_t, lanes>;
@@ -53,6 +53,9 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
     const X last_interval_start = bound - X(1);
     const X second_last_position = static_cast<X>(n - 2);
     const auto last_index = static_cast<std::int32_t>(n - 2);
+    // Below 2^24 + 1 samples float positions and their bounds are exact, and so for double
+    // positions: p < L - 1 then means i < n - 2.
+    const bool bounds_exact = sizeof(X) == 8 || n - 1 <= (std::uint64_t{1} << 24U);
     const auto last_cubic_index = static_cast<std::int32_t>(n - 3);
 
     const outside_values<R, C, lanes> outside(left, right);
@@ -82,8 +85,8 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
         load_neighbours<R, C, lanes>(signal, n, clamped - 1, u, o, t, v);
         block_elements out = catmull_rom(u, o, t, v, d);
         // Blocks wholly inside the cubic segment, the common case, need no selection.
-        if (all_lanes((p >= X(1)) & (p < last_interval_start) &
-                      convert_mask<X, lanes>(i < last_index))) {
+        if (all_lanes((p >= X(1)) & (p < last_interval_start)) &&
+            (bounds_exact || all_lanes(i < last_index))) {
             return canonical_nan(out);
         }
         const mask<X, lanes> in_last =
@@ -101,7 +104,7 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
         prefetch_elements<R, C, lanes>(signal, clamped, 2);
     };
 
-    run_blocks<R, C, X, lanes>(x, m, result, interpolate, prefetch);
+    run_blocks<R, C, X, lanes>(x, m, n, result, interpolate, prefetch);
 }
 
 }  // namespace velquin::VELQUIN_LEVEL

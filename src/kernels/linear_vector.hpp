@@ -21,7 +21,7 @@ namespace velquin::VELQUIN_LEVEL {
 template <class R, int C, class X>
 void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data, std::uint64_t m,
                    const R* left, const R* right, R* result) {
-    constexpr int lanes = lanes_of<R, C, X>;
+    constexpr int lanes = lanes_of<R, X>;
     using positions = vec<X, lanes>;
     using block_elements = elements<R, C, lanes>;
 
@@ -53,7 +53,7 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         }
     };
 
-    run_blocks<R, C, X, lanes>(x, m, result, interpolate, prefetch);
+    run_blocks<R, C, X, lanes>(x, m, n, result, interpolate, prefetch);
 }
 
 }  // namespace velquin::VELQUIN_LEVEL

@@ -2,8 +2,8 @@
 // (r1[j] - r0[j]) * w + r0[j] in R, one machine vector of components at a time.
 //
 // Types: R the component type, C components per element (1 real, 2 complex), rows stored
-// as interleaved components. Vectors of 32 bytes at every level: the pass is bound by
-// memory, and AVX-512 then runs the same code as AVX2. For complex elements the product
+// as interleaved components, in vectors of the level's streaming width (the pass is bound
+// by memory, so AVX-512 runs AVX2's width). For complex elements the product
 // with (w, 0) is the full one, component by component as the scalar code writes it:
 //   re = re(d) * w - im(d) * 0,   im = re(d) * 0 + im(d) * w,   d = r1[j] - r0[j]
 // (the second sum is formed as im(d) * w + re(d) * 0: the same value, and a NaN it gives
@@ -19,7 +19,7 @@ namespace velquin::VELQUIN_LEVEL {
 template <class R, int C>
 void blend_two_rows(const void* lower_row, const void* upper_row, std::uint64_t cols, R w,
                     R* result) {
-    constexpr int lanes = ymm_bytes / static_cast<int>(sizeof(R));
+    constexpr int lanes = simd::stream_bytes / static_cast<int>(sizeof(R));
     using components = vec<R, lanes>;
     const auto* lower = static_cast<const unsigned char*>(lower_row);
     const auto* upper = static_cast<const unsigned char*>(upper_row);
@@ -31,8 +31,8 @@ void blend_two_rows(const void* lower_row, const void* upper_row, std::uint64_t 
         if constexpr (C == 1) {
             out = (step * weight) + low;
         } else {
-            const components by_weight = step * weight;                  // re*w, im*w
-            const components by_zero = swap_pairs(step) * components{};  // im*0, re*0
+            const components by_weight = step * weight;                        // re*w, im*w
+            const components by_zero = simd::swap_pairs(step) * components{};  // im*0, re*0
             out = select_even(by_weight - by_zero, by_weight + by_zero) + low;
         }
         return canonical_nan_lanes<R, lanes>(out);
