@@ -29,11 +29,12 @@ SANITIZE_INSTALLED := $(SANITIZE_VENV)/.velquin-installed
 # The interpreter is not instrumented, so the runtimes must be loaded before it starts.
 SANITIZER_RUNTIMES = $(shell $(CXX) -print-file-name=libasan.so):$(shell $(CXX) -print-file-name=libubsan.so)
 
-BUILD_INPUTS := pyproject.toml CMakeLists.txt README.md LICENSE $(shell find src velquin_interp-stubs -type f)
+BUILD_INPUTS := pyproject.toml CMakeLists.txt README.md LICENSE $(shell find cmake src velquin_interp-stubs -type f)
 
 BENCH_FLAGS ?=
 
-.PHONY: test demo sanitize test-levels test-compilers bench bench-levels lint tidy dist clean
+.PHONY: test demo sanitize test-levels test-compilers test-aarch64 check-platforms bench \
+	bench-levels lint tidy dist clean
 
 test: $(INSTALLED) $(call extra,test)
 	$(VPY) -m pytest
@@ -76,7 +77,9 @@ dist: $(call extra,dist)
 	$(MAKE) -C build/sdist-check/velquin_interp-* test PYTHON=$(PYTHON)
 
 # Digests of thousands of NaN-heavy calls (tests/bits.py): every build must print the same.
+# The full build draws the calls and records them; every other build replays the recording.
 BITS_REFERENCE := build/bits/full.txt
+BITS_CALLS := build/bits/calls.pickle
 
 # Builds the package with extra pip options into build/$(1)/lib, failing on any compiler
 # warning.
@@ -92,14 +95,14 @@ endef
 define check_build
 	$(call build_lib,$(1),$(2))
 	PYTHONPATH=build/$(1)/lib $(VPY) -m pytest -p no:cacheprovider -m "not slow"
-	PYTHONPATH=build/$(1)/lib $(VPY) tests/bits.py >build/$(1).bits
+	PYTHONPATH=build/$(1)/lib $(VPY) tests/bits.py --replay $(BITS_CALLS) >build/$(1).bits
 	cmp build/$(1).bits $(BITS_REFERENCE) || \
 		{ echo "error: the $(1) build's results differ from the full build's" >&2; exit 1; }
 endef
 
 $(BITS_REFERENCE): $(INSTALLED) $(call extra,test) tests/bits.py tests/helpers.py
 	mkdir -p $(@D)
-	$(VPY) tests/bits.py >$@
+	$(VPY) tests/bits.py --record $(BITS_CALLS) >$@
 
 # Each capped build goes into its own directory, which shadows the venv's module. Its
 # machine code must not use the registers of the levels it leaves out (AVX-512's zmm; for
@@ -118,6 +121,17 @@ test-compilers: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
 	$(call check_build,clang/full,-C cmake.define.CMAKE_CXX_COMPILER=$(CLANGXX))
 	$(call check_build,clang/off,-C cmake.define.CMAKE_CXX_COMPILER=$(CLANGXX) \
 		-C cmake.define.VELQUIN_SIMD=off)
+
+# The aarch64 build (NEON level) cross-compiled and run under qemu-user: the suite, and the
+# recorded bit-check calls against the full build's digests (.ci/aarch64-check.sh; needs
+# root for apt-get and binfmt_misc).
+test-aarch64: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
+	HOST_PYTHON=$(VPY) bash .ci/aarch64-check.sh . $(BITS_CALLS) $(BITS_REFERENCE)
+
+# Builds for platforms this machine does not run, as far as they can be checked here:
+# level choice per target, clang -pedantic-errors, MinGW-w64 (.ci/platforms-check.sh).
+check-platforms: $(VPY)
+	bash .ci/platforms-check.sh $(VPY)
 
 # Leak detection stays off: the interpreter keeps objects alive until exit by design. A
 # failed allocation returns null, as without the sanitizer, so that it raises MemoryError

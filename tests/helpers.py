@@ -3,6 +3,7 @@
 import collections
 import ctypes
 import mmap
+import os
 
 import numpy as np
 import pytest
@@ -127,8 +128,13 @@ def hostile_positions(X):
     return np.array([-np.nan, *big, *(-v for v in big)], X)
 
 
-_libc = ctypes.CDLL(None, use_errno=True)
-_libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
+def _mprotect():
+    """The C library's mprotect, which POSIX systems have; the guarded tests skip elsewhere."""
+    if os.name != "posix":
+        pytest.skip("guard pages need mprotect (POSIX)")
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
+    return libc.mprotect
 
 
 def guarded_zeros(dtype, size, guard):
@@ -136,6 +142,7 @@ def guarded_zeros(dtype, size, guard):
     (guard="after") or right before its first (guard="before"). A read past that end of the
     array kills the process instead of returning garbage. Pages never written cost nothing,
     so long signals are cheap."""
+    mprotect = _mprotect()
     dtype = np.dtype(dtype)
     nbytes = dtype.itemsize * size
     page = mmap.PAGESIZE
@@ -143,7 +150,7 @@ def guarded_zeros(dtype, size, guard):
     region = mmap.mmap(-1, (pages + 2) * page)
     start = ctypes.addressof(ctypes.c_char.from_buffer(region))
     for protected in (start, start + (pages + 1) * page):
-        if _libc.mprotect(protected, page, 0) != 0:  # PROT_NONE
+        if mprotect(protected, page, 0) != 0:  # PROT_NONE
             raise OSError(ctypes.get_errno(), "mprotect failed")
     offset = page if guard == "before" else (pages + 1) * page - nbytes
     return np.frombuffer(region, dtype, count=size, offset=offset)

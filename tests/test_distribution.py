@@ -1,5 +1,6 @@
 """The installed distribution: its metadata, and the files the wheel puts in place."""
 
+import importlib.machinery
 import importlib.metadata
 import tomllib
 from pathlib import Path
@@ -37,5 +38,7 @@ def test_metadata_is_complete(metadata):
 def test_wheel_installs_module_stubs_and_license():
     files = {f.as_posix() for f in importlib.metadata.files("velquin_interp")}
     assert "velquin_interp-stubs/__init__.pyi" in files
-    assert any(f.startswith("velquin_interp.cpython-312-") and f.endswith(".so") for f in files)
+    # velquin_interp.cpython-312-x86_64-linux-gnu.so, velquin_interp.cp312-win_amd64.pyd, ...
+    module_file = f"velquin_interp{importlib.machinery.EXTENSION_SUFFIXES[0]}"
+    assert module_file in files
     assert any(f.endswith("licenses/LICENSE") for f in files)
