@@ -22,13 +22,15 @@ asserts nothing about time: the goals are shown with the ratios measured here.
     python benchmarks/bench.py --levels NAME=DIR [NAME=DIR ...] [--quick]
 
 With --levels, only our functions are timed, once per build: each NAME=DIR is a build of
-the module installed into DIR (`make bench-levels` passes the full, the AVX2-capped and the
-scalar build), each timed in its own process, the builds taking turns round after round.
-The table gives each build's time and its ratio to the scalar build's, marking with "!"
-every case where a vectorised build takes over 1.10x the scalar time.
+the module installed into DIR, highest level first (`make bench-levels` passes the full,
+the AVX2-capped and the scalar build), each timed in its own process, the builds taking
+turns round after round. The table gives each build's time and its ratio to the next
+build's, marking with "!" every case where a level takes over 1.05x the time of the level
+below it.
 """
 
 import argparse
+import itertools
 import json
 import os
 import pathlib
@@ -215,6 +217,14 @@ def small_case(kind, T, X):
     return f"small {kind} {np.dtype(T).name}/{np.dtype(X).name} n=64 m=16", None, calls
 
 
+LARGE_CASES = [
+    ("linear", np.float64, np.float64),
+    ("linear", np.float32, np.float32),
+    ("linear", np.complex128, np.float64),
+    ("cubic", np.float64, np.float64),
+]
+
+
 def all_cases():
     for kind in ("linear", "cubic"):
         for T, X in (
@@ -226,6 +236,9 @@ def all_cases():
             for n in (10**5, 10**6):
                 for order in ("sorted", "random"):
                     yield one_dimensional_case(kind, T, X, n, n, order)
+    # Arrays larger than most caches: sorted positions, where the floor is the memory.
+    for kind, T, X in LARGE_CASES:
+        yield one_dimensional_case(kind, T, X, 10**7, 10**7, "sorted")
     for T in (np.float64, np.float32, np.complex128):
         yield vertical_case(T, 8, 10**6)
     yield small_case("linear", np.float64, np.float64)
@@ -382,24 +395,32 @@ def measure_levels(builds, repeats, rounds, only):
     return best
 
 
-def levels_table(builds, best, scalar):
+# A level may take at most this share of the time of the level below it.
+LEVEL_TOLERANCE = 1.05
+
+
+def levels_table(builds, best):
+    """Each build's time, and its ratio to the next build in the list (the level below it,
+    down to the scalar build), marked "!" where it is slower beyond LEVEL_TOLERANCE."""
     names = [name for name, _ in builds]
+    pairs = list(itertools.pairwise(names))
     cases = list(dict.fromkeys(case for case, _ in best))
     header = ["case", *(f"{name} ns" for name in names)]
-    header += [f"{name} / {scalar}" for name in names if name != scalar]
+    header += [f"{upper} / {lower}" for upper, lower in pairs]
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
-    over = 0
+    slower = 0
     for case in cases:
         cells = [case, *(fmt(best[case, name]) for name in names)]
-        for name in names:
-            if name == scalar:
-                continue
-            share = best[case, name] / best[case, scalar]
-            over += share > 1.10
-            cells.append(f"{share:.2f}{' !' if share > 1.10 else ''}")
+        for upper, lower in pairs:
+            share = best[case, upper] / best[case, lower]
+            slower += share > LEVEL_TOLERANCE
+            cells.append(f"{share:.2f}{' !' if share > LEVEL_TOLERANCE else ''}")
         lines.append("| " + " | ".join(cells) + " |")
     lines.append("")
-    lines.append(f"Cases where a vectorised build takes over 1.10x the scalar time (!): {over}.")
+    lines.append(
+        f"Cases where a level takes over {LEVEL_TOLERANCE:.2f}x the time of the level below it "
+        f"(!): {slower}."
+    )
     return "\n".join(lines)
 
 
@@ -445,7 +466,7 @@ def main():
         "--levels",
         nargs="+",
         metavar="NAME=DIR",
-        help="time our functions in each build installed into DIR; the last is the scalar one",
+        help="time our functions in each build installed into DIR, highest level first",
     )
     parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--repeats", type=int, help=argparse.SUPPRESS)
@@ -469,7 +490,7 @@ def main():
         report = (
             f"# velquin_interp: each build against the scalar build\n\n{context}, "
             f"fastest of {rounds} interleaved rounds\n\nTimes: ns per element (us per call for "
-            f"the small cases).\n\n{levels_table(builds, best, builds[-1][0])}\n"
+            f"the small cases).\n\n{levels_table(builds, best)}\n"
         )
         print()
         print(report)
