@@ -3,10 +3,12 @@
 # input changes) and the tools of their own extra in pyproject.toml.
 # `make sanitize` runs the same tests against a build checked by ASan and UBSan.
 # `make test-levels` runs them against builds capped at AVX2 and at the scalar kernels,
-# `make test-compilers` against clang's full and scalar builds; both compare every build's
-# results with the full GCC build's, bit for bit.
+# `make test-compilers` against clang's full and scalar builds, `make test-aarch64` against
+# the aarch64 build (NEON) under qemu-user; each compares the build's results with the full
+# GCC build's, bit for bit. `make check-platforms` checks what can be checked here of the
+# macOS and Windows builds.
 # `make bench` times the functions against their peers (BENCH_FLAGS=--quick for a check);
-# `make bench-levels` times each instruction-set level's build against the scalar build.
+# `make bench-levels` times each instruction-set level's build against the level below it.
 # `make lint` runs the pre-commit hooks (ruff, clang-format, clang-tidy) over the repository.
 # `make dist` builds the wheel and the sdist, then builds and tests the sdist on its own.
 
@@ -46,7 +48,7 @@ bench: $(INSTALLED) $(call extra,bench)
 	$(VPY) benchmarks/bench.py $(BENCH_FLAGS)
 
 # The full build (the venv's), the AVX2-capped and the scalar build timed side by side,
-# each in its own process (benchmarks/levels.md).
+# each in its own process, highest level first (benchmarks/levels.md).
 bench-levels: $(INSTALLED) $(call extra,bench)
 	$(call build_lib,levels/x86-64-v3,-C cmake.define.VELQUIN_SIMD=x86-64-v3)
 	$(call build_lib,levels/off,-C cmake.define.VELQUIN_SIMD=off)

@@ -269,16 +269,19 @@ def at_most_floor(case, times, peer="floor"):
 
 
 LINEAR64_SORTED = "linear float64/float64 n=m=1e+06 sorted"
+LINEAR64_LARGE = "linear float64/float64 n=m=1e+07 sorted"
 LINEAR64_RANDOM = "linear float64/float64 n=m=1e+06 random"
 LINEAR128_SORTED = "linear complex128/float64 n=m=1e+06 sorted"
 CUBIC64_SORTED = "cubic float64/float64 n=m=1e+06 sorted"
+CUBIC64_LARGE = "cubic float64/float64 n=m=1e+07 sorted"
 SMALL64 = "small linear float64/float64 n=64 m=16"
 SMALL128 = "small linear complex128/float32 n=64 m=16"
 GOALS = [
     at_most_floor(LINEAR64_SORTED, 1.5),
-    faster(LINEAR64_SORTED, "numba loop"),
+    at_most_floor(LINEAR64_LARGE, 1.2),
+    faster(LINEAR64_SORTED, "numba loop", 1.5),
     faster(LINEAR64_SORTED, "numpy.interp", 20),
-    at_most_floor(LINEAR128_SORTED, 1.5),
+    at_most_floor(LINEAR128_SORTED, 1.2),
     faster(LINEAR128_SORTED, "numba loop"),
     at_most_floor("linear float32/float32 n=m=1e+06 sorted", 1.5),
     faster("linear float32/float32 n=m=1e+06 sorted", "numpy.interp", 30),
@@ -287,6 +290,7 @@ GOALS = [
     faster(LINEAR64_RANDOM, "numba loop"),
     faster(LINEAR64_RANDOM, "numpy.interp", 20),
     at_most_floor(CUBIC64_SORTED, 2.5),
+    at_most_floor(CUBIC64_LARGE, 1.5),
     faster(CUBIC64_SORTED, "numba loop"),
     faster(CUBIC64_SORTED, "map_coordinates", 15),
     at_most_floor("cubic complex128/float64 n=m=1e+06 sorted", 3),

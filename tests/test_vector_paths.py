@@ -1,8 +1,8 @@
 """The vectorised loops' own edges: partial last blocks, every lane of a block holding an edge
-position, NaN or infinity, and every way of loading samples (rows of 8-byte components,
-window loads and gathers).
+position, NaN or infinity, and every way of loading samples (windows, rows, gathers).
 Whatever kernels this build dispatches to, vectorised or scalar, must give the reference
-bits."""
+bits. Calls of fewer than 64 positions run at most the AVX2 kernels, so the cases that
+move edges through blocks take at least 64."""
 
 import numpy as np
 import pytest
@@ -78,7 +78,7 @@ def test_each_lane_holds_each_edge(interp, T, X):
     rng = np.random.default_rng(7)
     n = 40
     signal = random_signal(rng, T, n, special_share=0.0)
-    base = np.sort(rng.uniform(2, n - 3, 37)).astype(X)
+    base = np.sort(rng.uniform(2, n - 3, 70)).astype(X)
     given_fill = 1 + 2j if is_complex(T) else 1.5
     for edge in edge_positions(X, n):
         for lane in range(len(base)):
@@ -99,10 +99,11 @@ def test_window_edges_at_the_signal_end(interp, T, X):
     n = 50
     signal = random_signal(rng, T, n, special_share=0.0)
     for start in np.arange(0, n - 1, 0.75):
-        # Spans of a block of 8 that just fit or just miss a window of 16 samples: 14 / 7 for
-        # the linear function's two neighbours, 12 / 7 for the cubic's four.
-        for spacing in (0.01, 0.5, 1.0, 12 / 7, 1.75, 2.0, 15 / 7, 3.0):
-            x = np.minimum(start + spacing * np.arange(16), n - 1).astype(X)
+        # Spans of a block of 4, 8 or 16 lanes that just fit or just miss a window of twice as
+        # many samples: 2 for the linear function's two neighbours, (2 * lanes - 4) /
+        # (lanes - 1) for the cubic's four.
+        for spacing in (0.01, 0.5, 1.0, 4 / 3, 12 / 7, 1.75, 28 / 15, 2.0, 15 / 7, 3.0):
+            x = np.minimum(start + spacing * np.arange(64), n - 1).astype(X)
             assert_same_bits(interp(signal, x), REFERENCES[interp](signal, x))
             x = x[::-1].copy()
             assert_same_bits(interp(signal, x), REFERENCES[interp](signal, x))

@@ -5,16 +5,16 @@
 //   inside = 0 <= p < L; lanes outside get p = 0, so the truncation to 32-bit indices is
 //   always defined; NaN lanes are never inside;
 //   i = trunc(p), d = R(p - X(i)), w = R(p - X(n - 2));
-//   the cubic is evaluated in every lane from the four samples around i clamped to
-//   [1, n-3], so that its loads stay in the signal in every lane; a block wholly inside
-//   the cubic segment is done; otherwise the first and last intervals are evaluated in
-//   every lane too, each in the scalar grouping, and each lane takes, in the scalar order
-//   of the rules, the first that applies:
+//   a block wholly inside the cubic segment evaluates the cubic from the four samples
+//   around i and is done; any other evaluates it from the four samples around i clamped
+//   to [1, n-3], so that its loads stay in the signal in every lane, and the first and
+//   last intervals in every lane too, each in the scalar grouping, and each lane takes, in
+//   the scalar order of the rules, the first that applies:
 //   p < 0 left fill, p >= L right fill, NaN, p < 1 first interval, p >= L - 1 or
 //   i >= n - 2 last interval, otherwise the cubic; a NaN computed by any formula becomes
 //   the quiet NaN of R (positive, zero payload), before the fills are selected.
-// The samples come from load_neighbours (rows, a window or gathers), and those of the
-// block prefetch_positions ahead are prefetched unless this block is clustered.
+// The samples come from load_neighbours (a window, or each lane's run by the level's
+// means); run_blocks prefetches those of blocks ahead on large signals.
 //
 // The caller guarantees n >= 4 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -72,23 +72,29 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
     const auto second_last = sample(n - 2);
     const auto last_step = sample(n - 1) - second_last;
 
-    auto interpolate = [=](const positions& p) __attribute__((always_inline)) {
-        const split_block<R, X, lanes> block(p, bound);
-        const auto& i = block.index;
-        const auto& d = block.weight;
-        const indices clamped = clamp_to_cubic(i);
-
+    // The cubic on the four samples from index `start` on in every lane.
+    const auto cubic = [=](const indices& start, const weights& d) __attribute__((always_inline)) {
         block_elements u;
         block_elements o;
         block_elements t;
         block_elements v;
-        load_neighbours<R, C, lanes>(signal, n, clamped - 1, u, o, t, v);
-        block_elements out = catmull_rom(u, o, t, v, d);
-        // Blocks wholly inside the cubic segment, the common case, need no selection.
-        if (all_lanes((p >= X(1)) & (p < last_interval_start)) &&
-            (bounds_exact || all_lanes(i < last_index))) {
-            return canonical_nan(out);
+        load_neighbours<R, C, lanes>(signal, n, start, u, o, t, v);
+        return catmull_rom(u, o, t, v, d);
+    };
+
+    auto interpolate = [=](const positions& p) __attribute__((always_inline)) {
+        // Blocks wholly inside the cubic segment, the common case, need neither range tests
+        // per lane, nor clamped indices, nor a selection.
+        if (all_lanes((p >= X(1)) & (p < last_interval_start))) {
+            const split_positions<R, X, lanes> split(p);
+            if (bounds_exact || all_lanes(split.index < last_index)) {
+                return canonical_nan(cubic(split.index - 1, split.weight));
+            }
         }
+        const split_block<R, X, lanes> block(p, bound);
+        const auto& i = block.index;
+        const auto& d = block.weight;
+        block_elements out = cubic(clamp_to_cubic(i) - 1, d);
         const mask<X, lanes> in_last =
             (p >= last_interval_start) | convert_mask<X, lanes>(i >= last_index);
         const weights w = __builtin_convertvector(block.safe - second_last_position, weights);
@@ -104,7 +110,7 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
         prefetch_elements<R, C, lanes>(signal, clamped, 2);
     };
 
-    run_blocks<R, C, X, lanes>(x, m, n, result, interpolate, prefetch);
+    run_blocks<R, C, X, lanes>(signal, n, x, m, result, interpolate, prefetch);
 }
 
 }  // namespace velquin::VELQUIN_LEVEL

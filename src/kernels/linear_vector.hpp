@@ -2,14 +2,15 @@
 // applied to a block of positions at a time (one machine vector of R or of X).
 //
 // Per block of positions p (in X):
-//   inside = 0 <= p < B; lanes outside get p = 0, so the truncation to 32-bit indices is
-//   always defined and every load stays in the signal; NaN lanes are never inside;
+//   inside = 0 <= p < B; unless every lane is inside, lanes outside get p = 0, so the
+//   truncation to 32-bit indices is always defined and every load stays in the signal;
+//   NaN lanes are never inside;
 //   k = trunc(p), w = R(p - X(k)), result = (s[k+1] - s[k]) * w + s[k] lane by lane;
 //   a NaN computed there becomes the quiet NaN of R (positive, zero payload);
 //   then, unless every lane is inside, NaN where not inside, the right fill where p >= B,
 //   the left fill where p < 0.
-// The samples come from load_neighbours (rows, a window or gathers), and those of the
-// block prefetch_positions ahead are prefetched unless this block is clustered.
+// The samples come from load_neighbours (a window, or each lane's run by the level's
+// means); run_blocks prefetches those of blocks ahead on large signals.
 //
 // The caller guarantees n >= 2 and n - 1 < 2^31 (32-bit indices).
 #pragma once
@@ -30,18 +31,22 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
     const X bound = static_cast<X>(n - 1);
     const outside_values<R, C, lanes> outside(left, right);
 
-    auto interpolate = [=](const positions& p) __attribute__((always_inline)) {
-        const split_block<R, X, lanes> block(p, bound);
-        const auto& k = block.index;
-
+    // The line between the samples k and k + 1 in every lane.
+    const auto line = [=](const split_positions<R, X, lanes>& split)
+                          __attribute__((always_inline)) {
         block_elements lower;
         block_elements upper;
-        load_neighbours<R, C, lanes>(signal, n, k, lower, upper);
-        const block_elements out = canonical_nan(times_real(upper - lower, block.weight) + lower);
-        if (all_lanes(block.inside)) {
-            return out;
+        load_neighbours<R, C, lanes>(signal, n, split.index, lower, upper);
+        return canonical_nan(times_real(upper - lower, split.weight) + lower);
+    };
+
+    auto interpolate = [=](const positions& p) __attribute__((always_inline)) {
+        // Blocks wholly inside, the common case, need neither per-lane tests nor a selection.
+        if (all_lanes((p >= X(0)) & (p < bound))) {
+            return line(split_positions<R, X, lanes>(p));
         }
-        return outside.apply(out, p, block.inside, bound);
+        const split_block<R, X, lanes> block(p, bound);
+        return outside.apply(line(block), p, block.inside, bound);
     };
 
     auto prefetch = [&](const positions& p) {
@@ -53,7 +58,7 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
         }
     };
 
-    run_blocks<R, C, X, lanes>(x, m, n, result, interpolate, prefetch);
+    run_blocks<R, C, X, lanes>(signal, n, x, m, result, interpolate, prefetch);
 }
 
 }  // namespace velquin::VELQUIN_LEVEL

@@ -114,8 +114,10 @@ inline void load_neighbours(const unsigned char* signal, std::uint64_t n,
         using window = element_window<R, C, Lanes>;
         const auto first = static_cast<std::uint64_t>(start[0]);
         const vec<std::int32_t, Lanes> offset = start - start[0];
+        // One unsigned comparison: a negative offset is a huge one.
+        constexpr auto last_offset = static_cast<std::uint32_t>(window::size - count);
         if (first + window::size <= n &&
-            all_lanes((offset >= 0) & (offset <= window::size - count))) {
+            all_lanes(bit_cast<vec<std::uint32_t, Lanes>>(offset) <= last_offset)) {
             const window samples(signal + (first * C * sizeof(R)), offset);
             for (int j = 0; j < count; ++j) {
                 *at[j] = samples.pick(j);
@@ -186,25 +188,36 @@ inline void store_elements(R* result, const elements<R, C, Lanes>& value, int co
     std::memcpy(result, packed, sizeof(R) * C * static_cast<unsigned>(count));
 }
 
+// Positions in [0, 2^31) split into their integer part, a 32-bit index, and their fraction
+// in R: index = trunc(p), weight = R(p - X(index)) (the subtraction is exact).
+template <class R, class X, int Lanes>
+struct split_positions {
+    vec<std::int32_t, Lanes> index;
+    vec<R, Lanes> weight;
+
+    explicit split_positions(const vec<X, Lanes>& p)
+        : index(__builtin_convertvector(p, vec<std::int32_t, Lanes>)),
+          weight(__builtin_convertvector(p - simd::indices_as<X, Lanes>(index), vec<R, Lanes>)) {}
+};
+
 // A block of positions prepared for interpolation. Lanes with 0 <= p < bound are inside;
 // the others take position 0, so that the truncation to 32-bit indices is always defined
 // and every load they make stays in the signal. NaN lanes are never inside.
 template <class R, class X, int Lanes>
-struct split_block {
+struct split_block : split_positions<R, X, Lanes> {
     using positions = vec<X, Lanes>;
-    using indices = vec<std::int32_t, Lanes>;
 
     mask<X, Lanes> inside;
-    positions safe;        // p where inside, else 0
-    indices index;         // trunc(safe)
-    vec<R, Lanes> weight;  // R(safe - X(index)); the subtraction is exact
+    positions safe;  // p where inside, else 0
 
     split_block(const positions& p, X bound)
-        : inside((p >= X(0)) & (p < bound)),
-          safe(inside ? p : positions{}),
-          index(__builtin_convertvector(safe, indices)),
-          weight(__builtin_convertvector(safe - simd::indices_as<X, Lanes>(index), vec<R, Lanes>)) {
-    }
+        : split_block(p, (p >= X(0)) & (p < bound)) {}
+
+private:
+    split_block(const positions& p, const mask<X, Lanes>& inside_lanes)
+        : split_positions<R, X, Lanes>(inside_lanes ? p : positions{}),
+          inside(inside_lanes),
+          safe(inside_lanes ? p : positions{}) {}
 };
 
 // What lanes outside the interpolation range take, in every lane: the fill values and NaN.
@@ -273,23 +286,58 @@ inline constexpr std::uint64_t prefetch_positions = 32;
 // without them, 1.13 with).
 inline constexpr std::uint64_t prefetch_min_bytes = std::uint64_t{1} << 20U;
 
+// What is read or written in order, the positions, the result and, under clustered
+// positions, the signal, is prefetched this many elements ahead: with the hardware
+// prefetcher alone the cubic kernel was bound by memory at 10^7 sorted float64 positions
+// on an Intel Xeon (2.6 ns per element; 1.6 with these hints).
+inline constexpr std::uint64_t stream_ahead = 256;
+
+// Asks for the cache lines of the Bytes from `address` on to be brought in.
+template <std::size_t Bytes>
+inline void prefetch_lines(const unsigned char* address) {
+    constexpr std::size_t line = 64;
+    for (std::size_t offset = 0; offset < Bytes; offset += line) {
+        simd::prefetch(address + offset);
+    }
+}
+
 // Runs `interpolate` over the positions in blocks of Lanes and stores each block's
-// elements into `result`. For a signal of more than prefetch_min_bytes, `prefetch` is
-// called first with the block prefetch_positions ahead, unless this block is clustered,
-// where the hardware prefetcher serves. The last, partial block is padded with position 0
+// elements into `result`, prefetching the positions and the result stream_ahead positions
+// ahead. On a signal of more than prefetch_min_bytes, a clustered block prefetches the
+// signal stream_ahead samples beyond its first position, any other calls `prefetch` with
+// the block prefetch_positions ahead. The last, partial block is padded with position 0
 // and stores only its own lanes. (No state is written between the blocks but the results:
 // the kernels' lambdas then keep their captured constants in registers.)
 template <class R, int C, class X, int Lanes, class Interpolate, class Prefetch>
-void run_blocks(const unsigned char* x, std::uint64_t m, std::uint64_t n, R* result,
-                Interpolate interpolate, Prefetch prefetch) {
+void run_blocks(const unsigned char* signal, std::uint64_t n, const unsigned char* x,
+                std::uint64_t m, R* result, Interpolate interpolate, Prefetch prefetch) {
     using positions = vec<X, Lanes>;
+    constexpr std::size_t element_bytes = C * sizeof(R);
     constexpr std::uint64_t ahead = (prefetch_positions + Lanes - 1) / Lanes * Lanes;
-    const std::uint64_t prefetched_m = n * C * sizeof(R) > prefetch_min_bytes ? m : 0;
+    const bool large_signal = n * element_bytes > prefetch_min_bytes;
+    // The signal is prefetched for blocks whose first position lies below this.
+    const double streamed_below = n > stream_ahead + Lanes
+                                      ? static_cast<double>(n - stream_ahead - Lanes)
+                                      : 0.0;
     std::uint64_t i = 0;
     for (; i + Lanes <= m; i += Lanes) {
         const unsigned char* block = x + (i * sizeof(X));
-        if (i + ahead + Lanes <= prefetched_m && !clustered<X, Lanes>(block, 4 * Lanes)) {
-            prefetch(load<positions>(x + ((i + ahead) * sizeof(X))));
+        if (i + stream_ahead + Lanes <= m) {
+            prefetch_lines<Lanes * sizeof(X)>(x + ((i + stream_ahead) * sizeof(X)));
+            prefetch_lines<Lanes * element_bytes>(
+                reinterpret_cast<const unsigned char*>(result + ((i + stream_ahead) * C)));
+        }
+        if (large_signal) {
+            if (clustered<X, Lanes>(block, 4 * Lanes)) {
+                X first;
+                std::memcpy(&first, block, sizeof(X));
+                if (first >= X(0) && static_cast<double>(first) < streamed_below) {
+                    const auto start = static_cast<std::uint64_t>(first) + stream_ahead;
+                    prefetch_lines<Lanes * element_bytes>(signal + (start * element_bytes));
+                }
+            } else if (i + ahead + Lanes <= m) {
+                prefetch(load<positions>(x + ((i + ahead) * sizeof(X))));
+            }
         }
         store_elements(result + (i * C), interpolate(load<positions>(block)), Lanes);
     }
