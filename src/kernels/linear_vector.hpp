@@ -34,11 +34,11 @@ void linear_interp(const void* signal_data, std::uint64_t n, const void* x_data,
     // The line between the samples k and k + 1 in every lane.
     const auto line = [=](const split_positions<R, X, lanes>& split)
                           __attribute__((always_inline)) {
-        block_elements lower;
-        block_elements upper;
-        load_neighbours<R, C, lanes>(signal, n, split.index, lower, upper);
-        return canonical_nan(times_real(upper - lower, split.weight) + lower);
-    };
+                              block_elements lower;
+                              block_elements upper;
+                              load_neighbours<R, C, lanes>(signal, n, split.index, lower, upper);
+                              return canonical_nan(times_real(upper - lower, split.weight) + lower);
+                          };
 
     auto interpolate = [=](const positions& p) __attribute__((always_inline)) {
         // Blocks wholly inside, the common case, need neither per-lane tests nor a selection.

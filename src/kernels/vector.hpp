@@ -210,8 +210,7 @@ struct split_block : split_positions<R, X, Lanes> {
     mask<X, Lanes> inside;
     positions safe;  // p where inside, else 0
 
-    split_block(const positions& p, X bound)
-        : split_block(p, (p >= X(0)) & (p < bound)) {}
+    split_block(const positions& p, X bound) : split_block(p, (p >= X(0)) & (p < bound)) {}
 
 private:
     split_block(const positions& p, const mask<X, Lanes>& inside_lanes)
@@ -316,9 +315,8 @@ void run_blocks(const unsigned char* signal, std::uint64_t n, const unsigned cha
     constexpr std::uint64_t ahead = (prefetch_positions + Lanes - 1) / Lanes * Lanes;
     const bool large_signal = n * element_bytes > prefetch_min_bytes;
     // The signal is prefetched for blocks whose first position lies below this.
-    const double streamed_below = n > stream_ahead + Lanes
-                                      ? static_cast<double>(n - stream_ahead - Lanes)
-                                      : 0.0;
+    const double streamed_below =
+        n > stream_ahead + Lanes ? static_cast<double>(n - stream_ahead - Lanes) : 0.0;
     std::uint64_t i = 0;
     for (; i + Lanes <= m; i += Lanes) {
         const unsigned char* block = x + (i * sizeof(X));
