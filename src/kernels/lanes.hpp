@@ -104,25 +104,4 @@ struct elements {
     }
 };
 
-// The lower and the upper half of a vector's lanes, and a vector made of two halves.
-template <class E, int Lanes>
-inline vec<E, Lanes / 2> lower_half(const vec<E, Lanes>& value) {
-    vec<E, Lanes / 2> half;
-    std::memcpy(&half, &value, sizeof half);
-    return half;
-}
-template <class E, int Lanes>
-inline vec<E, Lanes / 2> upper_half(const vec<E, Lanes>& value) {
-    vec<E, Lanes / 2> half;
-    std::memcpy(&half, reinterpret_cast<const unsigned char*>(&value) + sizeof half, sizeof half);
-    return half;
-}
-template <class E, int Half>
-inline vec<E, 2 * Half> join_halves(const vec<E, Half>& lower, const vec<E, Half>& upper) {
-    vec<E, 2 * Half> whole;
-    std::memcpy(&whole, &lower, sizeof lower);
-    std::memcpy(reinterpret_cast<unsigned char*>(&whole) + sizeof lower, &upper, sizeof upper);
-    return whole;
-}
-
 }  // namespace velquin::VELQUIN_LEVEL

@@ -94,7 +94,7 @@ public:
     }
 
 private:
-    typename simd::template window_index<R, Lanes> index_;
+    typename simd::window_index<R, Lanes> index_;
     plane low_[C];   // component c of elements 0 .. Lanes - 1
     plane high_[C];  // component c of elements Lanes .. 2 * Lanes - 1
 };
@@ -102,9 +102,9 @@ private:
 // The samples from start[l] on of every lane, one element per output: lane l of the j-th
 // output takes the element at start[l] + j (below n). From a window where the level has
 // windows for the block's type and the block's samples fit one (sorted or clustered
-// positions); otherwise as each lane's run, by the level's means. (Separate outputs rather than one
-// returned array: GCC keeps an aggregate that large in memory, and its reloads stalled the float32
-// kernels.)
+// positions); otherwise as each lane's run, by the level's means. (Separate outputs rather
+// than one returned array: GCC keeps an aggregate that large in memory, and its reloads
+// stalled the float32 kernels.)
 template <class R, int C, int Lanes, class... Neighbours>
 inline void load_neighbours(const unsigned char* signal, std::uint64_t n,
                             const vec<std::int32_t, Lanes>& start, Neighbours&... neighbour) {

@@ -234,14 +234,18 @@ private:
             plane low;
             plane high;
             if constexpr (Lanes == 16) {
-                low = reinterpret_cast<plane>(
-                    gather_units(lower_half<std::int32_t, 16>(start), unit));
-                high = reinterpret_cast<plane>(
-                    gather_units(upper_half<std::int32_t, 16>(start), unit));
+                const auto index = reinterpret_cast<__m512i>(start);
+                using half = vec<std::int32_t, 8>;
+                low = reinterpret_cast<plane>(gather_units(
+                    reinterpret_cast<half>(_mm512_maskz_extracti64x4_epi64(every_lane8, index, 0)),
+                    unit));
+                high = reinterpret_cast<plane>(gather_units(
+                    reinterpret_cast<half>(_mm512_maskz_extracti64x4_epi64(every_lane8, index, 1)),
+                    unit));
             } else {
-                const auto both = reinterpret_cast<vec<R, 16>>(gather_units(start, unit));
-                low = lower_half<R, 16>(both);
-                high = upper_half<R, 16>(both);
+                const __m512d both = gather_units(start, unit);
+                low = reinterpret_cast<plane>(_mm512_maskz_extractf64x4_pd(every_lane8, both, 0));
+                high = reinterpret_cast<plane>(_mm512_maskz_extractf64x4_pd(every_lane8, both, 1));
             }
             // Component 2 * unit + 1 of a lane's run is component j % C of neighbour j / C.
             const int j = 2 * unit;
