@@ -492,7 +492,7 @@ def main():
         print(f"timing {len(builds)} builds, {rounds} rounds of {repeats} repeats:", flush=True)
         best = measure_levels(builds, repeats, rounds, args.only)
         report = (
-            f"# velquin_interp: each build against the scalar build\n\n{context}, "
+            f"# velquin_interp: each level against the level below it\n\n{context}, "
             f"fastest of {rounds} interleaved rounds\n\nTimes: ns per element (us per call for "
             f"the small cases).\n\n{levels_table(builds, best)}\n"
         )
