@@ -2,7 +2,9 @@
 # Cross-builds velquin_interp for Linux aarch64 (NEON level included) with Debian's cross
 # compiler and runs the test suite under qemu-user, with Debian's arm64 CPython 3.11 and a
 # manylinux aarch64 NumPy wheel; then replays the recorded bit-check calls there and
-# compares the digests with the x86-64 build's, byte for byte. `make test-aarch64` runs it.
+# compares the digests with the x86-64 build's, byte for byte; then builds again with clang
+# (the compiler of macOS on Apple silicon) and replays the calls on that build too.
+# `make test-aarch64` runs it.
 #
 #   bash .ci/aarch64-check.sh PROJECT_DIR CALLS.pickle DIGESTS.txt
 #
@@ -40,7 +42,7 @@ export DEBIAN_FRONTEND=noninteractive
 dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
 apt-get update -q >/dev/null
 apt-get install -y -q --no-install-recommends \
-    g++-aarch64-linux-gnu qemu-user qemu-user-binfmt cmake ninja-build >/dev/null
+    g++-aarch64-linux-gnu clang qemu-user qemu-user-binfmt cmake ninja-build >/dev/null
 
 step "binfmt_misc: aarch64 programs run through qemu-aarch64"
 # Subprocesses of the tests (sys.executable) must start like native programs.
@@ -76,48 +78,65 @@ fi
     "$HOST_PYTHON" -m pip install -q --disable-pip-version-check --root-user-action=ignore \
         --target "$WORK/pybind11" 'pybind11>=3.1,<4' 2>&1 | { grep -v "^WARNING: Location" || true; }
 
-step "Cross build (CMake, Release, for the sysroot's Python 3.11)"
-rm -rf "$WORK/source" "$WORK/build"
+# Cross-builds into $WORK/build-NAME with the compiler that the toolchain lines set, and
+# checks the module: an aarch64 file, the NEON level in it (its windows pick samples with
+# table lookups, which nothing else emits), no fused multiply-add, no compiler warning.
+cross_build() {
+    local name=$1 toolchain_lines=$2 build=$WORK/build-$1
+    rm -rf "$build"
+    printf 'set(CMAKE_SYSTEM_NAME Linux)\nset(CMAKE_SYSTEM_PROCESSOR aarch64)\n%s\n%s\n' \
+        "$toolchain_lines" "set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L $SYSROOT)" \
+        >"$WORK/$name.cmake"
+    # Debian's pyconfig.h includes <aarch64-linux-gnu/python3.11/pyconfig.h>: the sysroot's
+    # include directory is searched after the compiler's own.
+    /usr/bin/cmake -S "$WORK/source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$WORK/$name.cmake" -DVELQUIN_PYTHON_VERSION=3.11 \
+        -DPython_EXECUTABLE="$PYTHON_AARCH64" \
+        -DPython_INCLUDE_DIR="$SYSROOT/usr/include/python3.11" \
+        -DCMAKE_CXX_FLAGS="-idirafter $SYSROOT/usr/include" \
+        -Dpybind11_DIR="$WORK/pybind11/pybind11/share/cmake/pybind11" >"$build.configure.log"
+    ninja -C "$build" -j2 -v >"$build.log" 2>&1 || { cat "$build.log"; exit 1; }
+    if grep -E "warning:" "$build.log"; then echo "error: the $name build warns" >&2; exit 1; fi
+    local module
+    module=$(ls "$build"/velquin_interp.cpython-311-aarch64-linux-gnu.so)
+    aarch64-linux-gnu-readelf -h "$module" | grep -E 'Class|Machine'
+    aarch64-linux-gnu-objdump -d "$module" >"$build.dis"
+    grep -q -- "-DVELQUIN_LEVEL_neon=VELQUIN_ARCH_aarch64" "$build.log" &&
+        grep -qE '\btbl\b' "$build.dis" ||
+        { echo "error: the $name build has no NEON level" >&2; exit 1; }
+    if grep -qE '\bf(n?madd|n?msub|mla|mls)\b' "$build.dis"; then
+        echo "error: the $name build contracts multiply-adds" >&2
+        exit 1
+    fi
+    echo "$name: NEON level built ($(grep -cE '\btbl\b' "$build.dis") table lookups), no fused multiply-add"
+}
+
+# Replays the recorded calls on a build and compares the digests with the x86-64 build's.
+compare_bits() {
+    local name=$1
+    PYTHONPATH=$WORK/build-$name:$SITE "$PYTHON_AARCH64" tests/bits.py --replay "$CALLS" \
+        >"$WORK/bits-$name.txt"
+    cmp "$WORK/bits-$name.txt" "$DIGESTS" ||
+        { echo "error: the aarch64 $name build's results differ from x86-64's" >&2; exit 1; }
+    echo "$(wc -l <"$WORK/bits-$name.txt") calls: the aarch64 $name build's results equal x86-64's"
+}
+
+step "Cross build with GCC (CMake, Release, for the sysroot's Python 3.11)"
+rm -rf "$WORK/source"
 mkdir -p "$WORK/source"
 cp -r "$PROJECT/CMakeLists.txt" "$PROJECT/cmake" "$PROJECT/src" "$WORK/source/"
-cat >"$WORK/aarch64.cmake" <<TOOLCHAIN
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR aarch64)
-set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L $SYSROOT)
-TOOLCHAIN
-# Debian's pyconfig.h includes <aarch64-linux-gnu/python3.11/pyconfig.h>: the sysroot's
-# include directory is searched after the cross compiler's own.
-/usr/bin/cmake -S "$WORK/source" -B "$WORK/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$WORK/aarch64.cmake" -DVELQUIN_PYTHON_VERSION=3.11 \
-    -DPython_EXECUTABLE="$PYTHON_AARCH64" \
-    -DPython_INCLUDE_DIR="$SYSROOT/usr/include/python3.11" \
-    -DCMAKE_CXX_FLAGS="-idirafter $SYSROOT/usr/include" \
-    -Dpybind11_DIR="$WORK/pybind11/pybind11/share/cmake/pybind11" >"$WORK/configure.log"
-ninja -C "$WORK/build" -j2 -v >"$WORK/build.log" 2>&1 || { cat "$WORK/build.log"; exit 1; }
-if grep -E "warning:" "$WORK/build.log"; then echo "error: the aarch64 build warns" >&2; exit 1; fi
-MODULE=$(ls "$WORK"/build/velquin_interp.cpython-311-aarch64-linux-gnu.so)
-aarch64-linux-gnu-readelf -h "$MODULE" | grep -E 'Class|Machine'
-aarch64-linux-gnu-objdump -d "$MODULE" >"$WORK/module.dis"
-# The NEON level's windows pick samples with table lookups, which nothing else emits.
-grep -q -- "-DVELQUIN_LEVEL_neon=VELQUIN_ARCH_aarch64" "$WORK/build.log" &&
-    grep -qE '\btbl\b' "$WORK/module.dis" ||
-    { echo "error: the NEON level was not built" >&2; exit 1; }
-if grep -qE '\bf(n?madd|n?msub|mla|mls)\b' "$WORK/module.dis"; then
-    echo "error: the aarch64 build contracts multiply-adds" >&2
-    exit 1
-fi
-echo "NEON level built ($(grep -cE '\btbl\b' "$WORK/module.dis") table lookups); no fused multiply-add"
+cross_build gcc 'set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)'
 
-step "Test suite under qemu-aarch64: $PYTEST_ARGS"
-export PYTHONPATH=$WORK/build:$SITE HYPOTHESIS_STORAGE_DIRECTORY=$WORK/hypothesis
+step "Test suite under qemu-aarch64, GCC build: $PYTEST_ARGS"
 cd "$PROJECT"
 eval "set -- $PYTEST_ARGS"
-"$PYTHON_AARCH64" -m pytest -p no:cacheprovider -q "$@"
+PYTHONPATH=$WORK/build-gcc:$SITE HYPOTHESIS_STORAGE_DIRECTORY=$WORK/hypothesis \
+    "$PYTHON_AARCH64" -m pytest -p no:cacheprovider -q "$@"
 
 step "Bits: the recorded calls on aarch64 against the x86-64 build's digests"
-"$PYTHON_AARCH64" tests/bits.py --replay "$CALLS" >"$WORK/bits-aarch64.txt"
-cmp "$WORK/bits-aarch64.txt" "$DIGESTS" ||
-    { echo "error: aarch64 results differ from x86-64 results" >&2; exit 1; }
-echo "$(wc -l <"$WORK/bits-aarch64.txt") calls: aarch64 and x86-64 results identical"
+compare_bits gcc
+
+step "Cross build with clang, and its bits"
+cross_build clang $'set(CMAKE_CXX_COMPILER clang++)\nset(CMAKE_CXX_COMPILER_TARGET aarch64-linux-gnu)'
+compare_bits clang
 echo "aarch64 check passed in $((SECONDS - started)) s"

@@ -104,4 +104,15 @@ struct elements {
     }
 };
 
+// Sets component c of every neighbour j, a vector of all lanes at once, to
+// component(j, c): for the levels that load each component on its own.
+template <class R, int C, int Lanes, int Count, class Component>
+inline void fill_components(elements<R, C, Lanes>* const (&at)[Count], Component component) {
+    for (int j = 0; j < Count; ++j) {
+        for (int c = 0; c < C; ++c) {
+            at[j]->part[c] = component(j, c);
+        }
+    }
+}
+
 }  // namespace velquin::VELQUIN_LEVEL

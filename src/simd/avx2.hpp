@@ -99,11 +99,9 @@ struct avx2 {
         if constexpr (sizeof(R) == 8) {
             load_rows<R, C, Lanes, Count>(signal, start, at);
         } else {
-            for (int j = 0; j < Count; ++j) {
-                for (int c = 0; c < C; ++c) {
-                    at[j]->part[c] = gather_component<R, C, Lanes>(signal, start + j, c);
-                }
-            }
+            fill_components(at, [&](int j, int c) {
+                return gather_component<R, C, Lanes>(signal, start + j, c);
+            });
         }
     }
 

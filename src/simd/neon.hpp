@@ -71,11 +71,8 @@ struct neon {
         if constexpr (sizeof(R) == 8) {
             load_rows<R, C, Lanes, Count>(signal, start, at);
         } else {
-            for (int j = 0; j < Count; ++j) {
-                for (int c = 0; c < C; ++c) {
-                    at[j]->part[c] = load_lanes<R, C, Lanes>(signal, start + j, c);
-                }
-            }
+            fill_components(
+                at, [&](int j, int c) { return load_lanes<R, C, Lanes>(signal, start + j, c); });
         }
     }
 
@@ -83,19 +80,21 @@ struct neon {
         asm volatile("prfm pldl1keep, %0" : : "Q"(*address));
     }
 
+    // (The pairs are built first: clang's intrinsics are macros, which a braced list
+    // would split into more arguments.)
     template <class R, int Lanes>
     static void store_complex(R* result, const vec<R, Lanes>& re, const vec<R, Lanes>& im) {
         if constexpr (sizeof(R) == 8) {
             static_assert(Lanes == 2, "16-byte planes");
-            vst2q_f64(reinterpret_cast<double*>(result),
-                      float64x2x2_t{{bit_cast<float64x2_t>(re), bit_cast<float64x2_t>(im)}});
+            const float64x2x2_t pair = {{bit_cast<float64x2_t>(re), bit_cast<float64x2_t>(im)}};
+            vst2q_f64(reinterpret_cast<double*>(result), pair);
         } else if constexpr (Lanes == 4) {
-            vst2q_f32(reinterpret_cast<float*>(result),
-                      float32x4x2_t{{bit_cast<float32x4_t>(re), bit_cast<float32x4_t>(im)}});
+            const float32x4x2_t pair = {{bit_cast<float32x4_t>(re), bit_cast<float32x4_t>(im)}};
+            vst2q_f32(reinterpret_cast<float*>(result), pair);
         } else {
             static_assert(Lanes == 2, "8- or 16-byte planes");
-            vst2_f32(reinterpret_cast<float*>(result),
-                     float32x2x2_t{{bit_cast<float32x2_t>(re), bit_cast<float32x2_t>(im)}});
+            const float32x2x2_t pair = {{bit_cast<float32x2_t>(re), bit_cast<float32x2_t>(im)}};
+            vst2_f32(reinterpret_cast<float*>(result), pair);
         }
     }
 
