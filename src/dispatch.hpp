@@ -93,7 +93,7 @@ inline int vector_level() {
 
 // Calls of fewer positions than this run at most AVX2 (level 1) on x86-64: AVX-512's wider
 // blocks cost more to set up than they save on so few (16 positions: 5% to 8% slower than
-// AVX2 on an Intel Xeon; even from 64 on).
+// AVX2 on an Intel Xeon; from 64 on as fast or faster).
 inline constexpr std::uint64_t short_call_positions = 64;
 #if defined(VELQUIN_LEVEL_x86_64_v3) && VELQUIN_LEVEL_x86_64_v3 == VELQUIN_ARCH
 inline constexpr int short_call_level = 1;

@@ -121,13 +121,22 @@ class Sub(np.ndarray):
 
 # How the caller holds an input that the module reads, and the array whose resize frees
 # that input's memory: the input itself, the array it views, a subclass instance (the module
-# reads a plain view of it), an array exported through a memoryview.
+# reads a plain view of it), an array exported through a memoryview, or through many.
 HOLDERS = {
     "owner": lambda owner: (owner, owner),
     "view": lambda owner: (owner[:], owner),
     "subclass": lambda owner: (owner.view(Sub).copy(), None),
     "memoryview": lambda owner: (np.frombuffer(memoryview(owner), owner.dtype), owner),
+    "nine views deep": lambda owner: (deep_view(owner, 9), owner),
 }
+
+
+def deep_view(owner, depth):
+    """An array made from `owner` through `depth` memoryviews, each of the array before."""
+    view = owner
+    for _ in range(depth):
+        view = np.frombuffer(memoryview(view), owner.dtype)
+    return view
 
 
 @pytest.mark.parametrize("holder", HOLDERS)
