@@ -245,18 +245,12 @@ private:
     static constexpr R nan_components[2] = {__builtin_nan(""), __builtin_nan("")};
 };
 
-// True when the last of the Lanes positions at `block` lies at most `span` after the first:
-// sorted or clustered positions, whose samples the hardware prefetcher brings in by itself
-// (false for NaN). One comparison, |width - span/2| <= span/2: testing width >= 0 on its
-// own is a branch that positions in no particular order mispredict half of the time. The
-// two positions are read from the array, not from the block's vector: GCC would store the
-// vector and read its lanes back, which stalls on forwarding a 64-byte store.
-template <class X, int Lanes>
-inline bool clustered(const unsigned char* block, double span) {
-    X first;
-    X last;
-    std::memcpy(&first, block, sizeof(X));
-    std::memcpy(&last, block + ((Lanes - 1) * sizeof(X)), sizeof(X));
+// True when a block's last position lies at most `span` after its first: sorted or
+// clustered positions, whose samples the hardware prefetcher brings in by itself (false
+// for NaN). One comparison, |width - span/2| <= span/2: testing width >= 0 on its own is a
+// branch that positions in no particular order mispredict half of the time.
+template <class X>
+inline bool clustered(X first, X last, double span) {
     const double width = static_cast<double>(last) - static_cast<double>(first);
     const double half = span / 2;
     return __builtin_fabs(width - half) <= half;
@@ -326,9 +320,13 @@ void run_blocks(const unsigned char* signal, std::uint64_t n, const unsigned cha
                 reinterpret_cast<const unsigned char*>(result + ((i + stream_ahead) * C)));
         }
         if (large_signal) {
-            if (clustered<X, Lanes>(block, 4 * Lanes)) {
-                X first;
-                std::memcpy(&first, block, sizeof(X));
+            // The block's ends are read from the array, not from its vector: GCC would store
+            // the vector and read its lanes back, which stalls on forwarding a 64-byte store.
+            X first;
+            X last;
+            std::memcpy(&first, block, sizeof(X));
+            std::memcpy(&last, block + ((Lanes - 1) * sizeof(X)), sizeof(X));
+            if (clustered(first, last, 4 * Lanes)) {
                 if (first >= X(0) && static_cast<double>(first) < streamed_below) {
                     const auto start = static_cast<std::uint64_t>(first) + stream_ahead;
                     prefetch_lines<Lanes * element_bytes>(signal + (start * element_bytes));
