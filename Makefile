@@ -11,14 +11,20 @@
 # `make bench-levels` times each instruction-set level's build against the level below it.
 # `make lint` runs the pre-commit hooks (ruff, clang-format, clang-tidy) over the repository.
 # `make dist` builds the wheel and the sdist, then builds and tests the sdist on its own.
+# `make wheels` builds the manylinux wheels users install (x86_64 for each CPython here,
+# aarch64) and the sdist into wheelhouse/, and tests each wheel as installed;
+# `make bench-compilers` then times the wheel's build against the GCC build.
 
-# The first Python 3.12 that actually runs: a pyenv shim can exist and still fail.
+# Any CPython from 3.10 on: `make test PYTHON=python3.11`. By default the first Python 3.12
+# that actually runs: a pyenv shim can exist and still fail.
 PYTHON ?= $(shell for p in python3.12 $$(pyenv root 2>/dev/null)/versions/3.12*/bin/python3.12; do \
 	"$$p" -c 'import sys; assert sys.version_info[:2] == (3, 12)' >/dev/null 2>&1 && { echo "$$p"; break; }; done)
+PYTHON_VERSION := $(if $(PYTHON),$(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null))
 CXX ?= g++
 CLANGXX ?= clang++
 
-VENV := .venv
+# .venv for Python 3.12, .venv-3.X for another version, so that each keeps its build.
+VENV := $(if $(filter-out 3.12,$(PYTHON_VERSION)),.venv-$(PYTHON_VERSION),.venv)
 VPY := $(VENV)/bin/python
 INSTALLED := $(VENV)/.velquin-installed
 # The tools of one extra of pyproject.toml (test, demo, bench, lint, dist), installed on
@@ -36,7 +42,7 @@ BUILD_INPUTS := pyproject.toml CMakeLists.txt README.md LICENSE $(shell find cma
 BENCH_FLAGS ?=
 
 .PHONY: test demo sanitize test-levels test-compilers test-aarch64 check-platforms bench \
-	bench-levels lint tidy dist clean
+	bench-levels bench-compilers lint tidy dist wheels clean
 
 test: $(INSTALLED) $(call extra,test)
 	$(VPY) -m pytest
@@ -54,6 +60,14 @@ bench-levels: $(INSTALLED) $(call extra,bench)
 	$(call build_lib,levels/off,-C cmake.define.VELQUIN_SIMD=off)
 	$(VPY) benchmarks/bench.py --levels full= x86-64-v3=build/levels/x86-64-v3/lib \
 		scalar=build/levels/off/lib $(BENCH_FLAGS)
+
+# The venv's GCC build and the wheel for the venv's Python (zig's clang), side by side in
+# one run (benchmarks/compilers.md); `make wheels` first.
+bench-compilers: $(INSTALLED) $(call extra,bench)
+	rm -rf build/wheels/site-$(PYTHON_VERSION)
+	$(VPY) -m pip install -q --no-deps --target build/wheels/site-$(PYTHON_VERSION) \
+		wheelhouse/velquin_interp-*-cp$(subst .,,$(PYTHON_VERSION))-*x86_64.whl
+	$(VPY) benchmarks/bench.py --compilers gcc= zig=build/wheels/site-$(PYTHON_VERSION) $(BENCH_FLAGS)
 
 # Runs the hooks on every tracked file, with the venv's tools; see .pre-commit-config.yaml.
 lint: $(call extra,lint)
@@ -77,6 +91,10 @@ dist: $(call extra,dist)
 	mkdir -p build/sdist-check
 	tar -xzf dist/velquin_interp-*.tar.gz -C build/sdist-check
 	$(MAKE) -C build/sdist-check/velquin_interp-* test PYTHON=$(PYTHON)
+
+# Needs root for the aarch64 wheel's sysroot and qemu-user, as test-aarch64 does.
+wheels: $(BITS_REFERENCE) $(call extra,wheels)
+	bash packaging/wheels.sh $(VPY) $(BITS_CALLS) $(BITS_REFERENCE)
 
 # Digests of thousands of NaN-heavy calls (tests/bits.py): every build must print the same.
 # The full build draws the calls and records them; every other build replays the recording.
@@ -132,7 +150,7 @@ test-aarch64: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
 
 # Builds for platforms this machine does not run, as far as they can be checked here:
 # level choice per target, clang -pedantic-errors, MinGW-w64 (.ci/platforms-check.sh).
-check-platforms: $(VPY)
+check-platforms: $(VPY) $(call extra,wheels)
 	bash .ci/platforms-check.sh $(VPY)
 
 # Leak detection stays off: the interpreter keeps objects alive until exit by design. A
@@ -144,9 +162,11 @@ sanitize: $(SANITIZE_INSTALLED)
 	VELQUIN_SANITIZE=1 LD_PRELOAD="$(SANITIZER_RUNTIMES)" ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \
 	UBSAN_OPTIONS=print_stacktrace=1 $(SANITIZE_VPY) -m pytest -p no:cacheprovider --capture=sys
 
+# pip from 23.1 on takes the -C options of the builds below.
 $(VPY) $(SANITIZE_VPY):
-	@test -n "$(PYTHON)" || { echo "error: no working python3.12 found (set PYTHON=...)" >&2; exit 1; }
+	@test -n "$(PYTHON_VERSION)" || { echo "error: no working python3.12 found (set PYTHON=...)" >&2; exit 1; }
 	$(PYTHON) -m venv $(dir $(@D))
+	$@ -m pip install -q --disable-pip-version-check --upgrade 'pip>=23.1'
 
 # The build must print no compiler warning.
 $(INSTALLED): $(VPY) $(BUILD_INPUTS)
@@ -155,9 +175,11 @@ $(INSTALLED): $(VPY) $(BUILD_INPUTS)
 	if grep -E "warning:" build/install.log; then echo "error: the build warns" >&2; exit 1; fi
 	touch $@
 
-# An extra's requirements, read from pyproject.toml, without building the package again.
+# An extra's requirements, read from pyproject.toml, without building the package again
+# (tomli before Python 3.11).
 $(VENV)/.extra-%: $(VPY) pyproject.toml
-	$(VPY) -c 'import sys, tomllib; print("\n".join(tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"][sys.argv[1]]))' $* >$@.txt
+	$(VPY) -c 'import tomllib' 2>/dev/null || $(VPY) -m pip install -q tomli
+	$(VPY) packaging/extra.py $* >$@.txt
 	$(VPY) -m pip install -r $@.txt
 	touch $@
 
@@ -167,4 +189,4 @@ $(SANITIZE_INSTALLED): $(SANITIZE_VPY) $(BUILD_INPUTS)
 	touch $@
 
 clean:
-	rm -rf $(VENV) $(SANITIZE_VENV) build dist demo.png
+	rm -rf .venv .venv-* build dist wheelhouse demo.png

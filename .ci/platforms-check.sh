@@ -6,13 +6,15 @@
 #   3. the module's C++ compiled for Windows by Debian's MinGW-w64 cross compiler, against
 #      CPython's Windows headers (Include/ and PC/pyconfig.h of Debian's python3.11 source);
 #   4. no GNU builtin or attribute outside the GCC/clang vector layer and the portability
-#      macros, as MSVC has none of them.
+#      macros, as MSVC has none of them;
+#   5. the wheels that hosted CI builds (cibuildwheel, [tool.cibuildwheel] in pyproject.toml)
+#      for Linux, macOS and Windows: every supported CPython on every architecture.
 # `make check-platforms` runs it.
 #
 #   bash .ci/platforms-check.sh PYTHON
 #
-# PYTHON: a Python 3.12 with pip (the project's venv). Needs Debian 12 and root for
-# apt-get; the downloads are kept in build/platforms.
+# PYTHON: a Python with pip and cibuildwheel (the project's venv). Needs Debian 12 and root
+# for apt-get; the downloads are kept in build/platforms.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=$1
@@ -76,3 +78,19 @@ if grep -nE '__builtin_|__attribute__|\basm\b|\[\[gnu::' src/*.hpp src/*.cpp src
     exit 1
 fi
 echo "none"
+
+step "cibuildwheel's build identifiers for each platform"
+expect_identifiers() {
+    local platform=$1 expected=$2 printed
+    printed=$("$PYTHON" -m cibuildwheel --print-build-identifiers --platform "$platform" | sort | tr '\n' ' ')
+    # shellcheck disable=SC2086
+    expected=$(printf '%s\n' $expected | sort | tr '\n' ' ')
+    echo "$platform: $printed"
+    [ "$printed" = "$expected" ] ||
+        { echo "error: cibuildwheel builds for $platform: $printed; expected $expected" >&2; exit 1; }
+}
+versions="cp310 cp311 cp312 cp313 cp314"
+each() { local v; for v in $versions; do printf '%s ' "$v-$1"; done; }
+expect_identifiers linux "$(each manylinux_x86_64)$(each manylinux_aarch64)"
+expect_identifiers macos "$(each macosx_x86_64)$(each macosx_arm64)"
+expect_identifiers windows "$(each win_amd64)"

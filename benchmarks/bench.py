@@ -20,13 +20,16 @@ asserts nothing about time: the goals are shown with the ratios measured here.
 
     python benchmarks/bench.py [--quick] [--output-dir DIR]
     python benchmarks/bench.py --levels NAME=DIR [NAME=DIR ...] [--quick]
+    python benchmarks/bench.py --compilers NAME=DIR [NAME=DIR ...] [--quick]
 
 With --levels, only our functions are timed, once per build: each NAME=DIR is a build of
 the module installed into DIR, highest level first (`make bench-levels` passes the full,
 the AVX2-capped and the scalar build), each timed in its own process, the builds taking
 turns round after round. The table gives each build's time and its ratio to the next
 build's, marking with "!" every case where a level takes over 1.05x the time of the level
-below it.
+below it. --compilers does the same for builds of the same levels by different compilers
+(`make wheels` passes the GCC build and the wheel's), marking where the first is slower,
+and writes compilers.md.
 """
 
 import argparse
@@ -403,7 +406,9 @@ def measure_levels(builds, repeats, rounds, only):
 LEVEL_TOLERANCE = 1.05
 
 
-def levels_table(builds, best):
+def levels_table(
+    builds, best, what="a level takes over {tolerance}x the time of the level below it"
+):
     """Each build's time, and its ratio to the next build in the list (the level below it,
     down to the scalar build), marked "!" where it is slower beyond LEVEL_TOLERANCE."""
     names = [name for name, _ in builds]
@@ -421,10 +426,7 @@ def levels_table(builds, best):
             cells.append(f"{share:.2f}{' !' if share > LEVEL_TOLERANCE else ''}")
         lines.append("| " + " | ".join(cells) + " |")
     lines.append("")
-    lines.append(
-        f"Cases where a level takes over {LEVEL_TOLERANCE:.2f}x the time of the level below it "
-        f"(!): {slower}."
-    )
+    lines.append(f"Cases where {what.format(tolerance=f'{LEVEL_TOLERANCE:.2f}')} (!): {slower}.")
     return "\n".join(lines)
 
 
@@ -472,6 +474,12 @@ def main():
         metavar="NAME=DIR",
         help="time our functions in each build installed into DIR, highest level first",
     )
+    parser.add_argument(
+        "--compilers",
+        nargs="+",
+        metavar="NAME=DIR",
+        help="time our functions in each build installed into DIR, one compiler each",
+    )
     parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--repeats", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -486,21 +494,27 @@ def main():
         rows = measure(repeats, args.only, ours_only=True)
         print(json.dumps({row["case"]: row["ours"] for row in rows}))
         return
-    if args.levels:
-        builds = [tuple(pair.split("=", 1)) for pair in args.levels]
+    if args.levels or args.compilers:
+        builds = [tuple(pair.split("=", 1)) for pair in args.levels or args.compilers]
         rounds = 1 if args.quick else 3
         print(f"timing {len(builds)} builds, {rounds} rounds of {repeats} repeats:", flush=True)
         best = measure_levels(builds, repeats, rounds, args.only)
+        if args.levels:
+            title, name = "each level against the level below it", "levels.md"
+            table_text = levels_table(builds, best)
+        else:
+            title, name = "the same levels built by each compiler", "compilers.md"
+            what = "a build takes over {tolerance}x the time of the next one"
+            table_text = levels_table(builds, best, what)
         report = (
-            f"# velquin_interp: each level against the level below it\n\n{context}, "
-            f"fastest of {rounds} interleaved rounds\n\nTimes: ns per element (us per call for "
-            f"the small cases).\n\n{levels_table(builds, best)}\n"
+            f"# velquin_interp: {title}\n\n{context}, fastest of {rounds} interleaved rounds\n\n"
+            f"Times: ns per element (us per call for the small cases).\n\n{table_text}\n"
         )
         print()
         print(report)
         if not args.only:
             args.output_dir.mkdir(parents=True, exist_ok=True)
-            (args.output_dir / "levels.md").write_text(report)
+            (args.output_dir / name).write_text(report)
         return
 
     print(f"measuring {'(quick) ' if args.quick else ''}with {repeats} repeats:", flush=True)

@@ -7,6 +7,10 @@
 #include <limits>
 #include <type_traits>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
+#endif
+
 #include "element.hpp"
 #include "kernels/vertical.hpp"
 #include "levels.hpp"
@@ -39,19 +43,71 @@ namespace velquin {
         VELQUIN_IF_x86_64_v4(&level_x86_64_v4::kernel<__VA_ARGS__>) \
             VELQUIN_IF_neon(&level_neon::kernel<__VA_ARGS__>)
 
-// The x86 features each level's code generation may use, tested one by one: the level
-// names ("x86-64-v4") are unknown to GCC 11 and clang before 16.
+// The x86 features each level's code generation may use (x86-64-v3: AVX, AVX2, BMI1, BMI2,
+// F16C, FMA, LZCNT, MOVBE, POPCNT; v4 adds AVX512F/BW/CD/DQ/VL), and whether the operating
+// system saves the vector registers (XCR0), read with CPUID and XGETBV. Not through
+// __builtin_cpu_supports: it relies on the compiler's runtime library to fill in the CPU
+// model, and some leave it empty (zig's, which builds the Linux wheels), which
+// would run the scalar kernels on every CPU.
 #if VELQUIN_ARCH == VELQUIN_ARCH_x86_64 && (defined(__GNUC__) || defined(__clang__))
+struct x86_levels {
+    bool v3 = false;
+    bool v4 = false;
+};
+
+inline bool has_bits(unsigned value, unsigned mask) {
+    return (value & mask) == mask;
+}
+
+// The CPUID leaves read.
+constexpr unsigned cpuid_features = 1;
+constexpr unsigned cpuid_structured_features = 7;
+constexpr unsigned cpuid_extended_features = 0x80000001U;
+
+// CPUID leaf 1, ECX: FMA (12), MOVBE (22), POPCNT (23), OSXSAVE (27), AVX (28), F16C (29).
+constexpr unsigned leaf1_ecx_v3 =
+    1U << 12U | 1U << 22U | 1U << 23U | 1U << 27U | 1U << 28U | 1U << 29U;
+// CPUID leaf 7, EBX: BMI1 (3), AVX2 (5), BMI2 (8); then AVX512F (16), DQ (17), CD (28),
+// BW (30), VL (31).
+constexpr unsigned leaf7_ebx_v3 = 1U << 3U | 1U << 5U | 1U << 8U;
+constexpr unsigned leaf7_ebx_v4 = 1U << 16U | 1U << 17U | 1U << 28U | 1U << 30U | 1U << 31U;
+// CPUID leaf 0x80000001, ECX: LZCNT (5).
+constexpr unsigned extended_ecx_v3 = 1U << 5U;
+// XCR0: the SSE and AVX state (1, 2); the AVX-512 opmask and upper ZMM state (5, 6, 7).
+constexpr unsigned xcr0_v3 = 0x6U;
+constexpr unsigned xcr0_v4 = 0xe6U;
+
+inline x86_levels read_x86_levels() {
+    x86_levels levels;
+    unsigned eax = 0;
+    unsigned ebx = 0;
+    unsigned ecx = 0;
+    unsigned edx = 0;
+    if (__get_cpuid(cpuid_features, &eax, &ebx, &ecx, &edx) == 0 || !has_bits(ecx, leaf1_ecx_v3)) {
+        return levels;
+    }
+    unsigned xcr0 = 0;
+    unsigned xcr0_high = 0;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+    if (!has_bits(xcr0, xcr0_v3) ||
+        __get_cpuid_count(cpuid_structured_features, 0, &eax, &ebx, &ecx, &edx) == 0) {
+        return levels;
+    }
+    const unsigned leaf7_ebx = ebx;
+    if (__get_cpuid(cpuid_extended_features, &eax, &ebx, &ecx, &edx) == 0 ||
+        !has_bits(ecx, extended_ecx_v3)) {
+        return levels;
+    }
+    levels.v3 = has_bits(leaf7_ebx, leaf7_ebx_v3);
+    levels.v4 = levels.v3 && has_bits(xcr0, xcr0_v4) && has_bits(leaf7_ebx, leaf7_ebx_v4);
+    return levels;
+}
+
 inline bool cpu_runs_x86_64_v3() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx") &&
-           __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    return read_x86_levels().v3;
 }
 inline bool cpu_runs_x86_64_v4() {
-    return cpu_runs_x86_64_v3() && __builtin_cpu_supports("avx512f") &&
-           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512cd") &&
-           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+    return read_x86_levels().v4;
 }
 #endif
 inline bool cpu_runs_neon() {

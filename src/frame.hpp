@@ -41,7 +41,8 @@ T convert_fill(const py::object& fill) {
 // over the same bytes changes neither and leaves every read safe.
 class watched_memory {
 public:
-    watched_memory(py::handle first, py::handle second) : roots_{first, second} {
+    watched_memory(py::handle first, py::handle second)
+        : roots_{first, second}, numpy_(py::detail::npy_api::get()) {
         walk([this](const extent& array) {
             if (count_ < inline_.size()) {
                 inline_[count_] = array;
@@ -76,10 +77,9 @@ private:
 
     template <class Visit>
     void walk(Visit visit) const {
-        const auto& numpy = py::detail::npy_api::get();
         for (py::handle root : roots_) {
             for (py::handle object = root; object;) {
-                if (numpy.PyArray_Check_(object.ptr())) {
+                if (numpy_.PyArray_Check_(object.ptr())) {
                     const auto array = py::reinterpret_borrow<py::array>(object);
                     visit(extent{array.data(), array.nbytes()});
                     object = py::detail::array_proxy(object.ptr())->base;
@@ -97,6 +97,9 @@ private:
     }
 
     std::array<py::handle, 2> roots_;
+    // Looked up once: a call walks the arrays up to four times, and each lookup of NumPy's
+    // API goes through pybind11's per-interpreter storage.
+    const py::detail::npy_api& numpy_;
     // Chains are short (an array, its base, a subclass the caster viewed): no allocation
     // unless one is longer.
     std::array<extent, 8> inline_{};
