@@ -62,6 +62,22 @@ fi
     "$HOST_PYTHON" -m pip install -q --disable-pip-version-check --root-user-action=ignore \
         --target "$WORK/pybind11" 'pybind11>=3.1,<4' 2>&1 | { grep -v "^WARNING: Location" || true; }
 
+# Checks an aarch64 module file ($2; $1 names it in the messages): the NEON level is in it
+# (its windows pick samples with table lookups, which nothing else emits) and no
+# multiply-add is contracted.
+check_aarch64_module() {
+    local name=$1 module=$2
+    aarch64-linux-gnu-readelf -h "$module" | grep -E 'Class|Machine'
+    aarch64-linux-gnu-objdump -d "$module" >"$WORK/$name.dis"
+    grep -qE '\btbl\b' "$WORK/$name.dis" ||
+        { echo "error: the $name build has no NEON level" >&2; exit 1; }
+    if grep -qE '\bf(n?madd|n?msub|mla|mls)\b' "$WORK/$name.dis"; then
+        echo "error: the $name build contracts multiply-adds" >&2
+        exit 1
+    fi
+    echo "$name: NEON level built ($(grep -cE '\btbl\b' "$WORK/$name.dis") table lookups), no fused multiply-add"
+}
+
 # Runs the suite under qemu-aarch64 with the module found in $1.
 run_suite_aarch64() {
     local module_dir=$1

@@ -28,7 +28,7 @@ the AVX2-capped and the scalar build), each timed in its own process, the builds
 turns round after round. The table gives each build's time and its ratio to the next
 build's, marking with "!" every case where a level takes over 1.05x the time of the level
 below it. --compilers does the same for builds of the same levels by different compilers
-(`make wheels` passes the GCC build and the wheel's), marking where the first is slower,
+(`make bench-compilers` passes the GCC build and the wheel's), marking where the first is slower,
 and writes compilers.md.
 """
 

