@@ -1,6 +1,7 @@
 # Set-up commands: `make test` and `make demo` each build everything they need from a
 # clean clone, and install only what they need: the package (reinstalled whenever a build
-# input changes) and the tools of their own extra in pyproject.toml.
+# input changes) and the tools of their own extra in pyproject.toml. The package is built
+# in build/python-3.X, which persists: a change recompiles only the files it touches.
 # `make sanitize` runs the same tests against a build checked by ASan and UBSan.
 # `make test-levels` runs them against builds capped at AVX2 and at the scalar kernels,
 # `make test-compilers` against clang's full and scalar builds, `make test-aarch64` against
@@ -37,7 +38,12 @@ SANITIZE_INSTALLED := $(SANITIZE_VENV)/.velquin-installed
 # The interpreter is not instrumented, so the runtimes must be loaded before it starts.
 SANITIZER_RUNTIMES = $(shell $(CXX) -print-file-name=libasan.so):$(shell $(CXX) -print-file-name=libubsan.so)
 
-BUILD_INPUTS := pyproject.toml CMakeLists.txt README.md LICENSE $(shell find cmake src velquin_interp-stubs -type f)
+BUILD_INPUTS := pyproject.toml CMakeLists.txt LICENSE $(shell find cmake src velquin_interp-stubs -type f)
+# The package's own build folder, and the build's requirements installed in the venv
+# (pyproject.toml's build-system, and CMake and Ninja): builds are not isolated, so that
+# the folder stays valid from one build to the next.
+BUILD_DIR := build/python-$(PYTHON_VERSION)
+BUILD_TOOLS := $(VENV)/.build-tools
 
 BENCH_FLAGS ?=
 
@@ -75,7 +81,7 @@ lint: $(call extra,lint)
 
 # clang-tidy reads the compile commands of a CMake configure (nothing is compiled), once
 # per translation unit: the module and each instruction-set level.
-tidy: $(call extra,lint)
+tidy: $(call extra,lint) $(BUILD_TOOLS)
 	mkdir -p build/lint
 	$(VENV)/bin/cmake -S . -B build/lint -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
 		-DPython_EXECUTABLE=$(abspath $(VPY)) -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" \
@@ -105,7 +111,7 @@ BITS_CALLS := build/bits/calls.pickle
 # warning.
 define build_lib
 	mkdir -p build/$(1)
-	$(VPY) -m pip install -v --no-deps --upgrade $(2) -C build-dir=build/$(1) \
+	$(VPY) -m pip install -v --no-deps --no-build-isolation --upgrade $(2) -C build-dir=build/$(1) \
 		--target build/$(1)/lib . >build/$(1).log 2>&1 || { cat build/$(1).log; exit 1; }
 	if grep -E "warning:" build/$(1).log; then echo "error: the $(1) build warns" >&2; exit 1; fi
 endef
@@ -126,8 +132,13 @@ $(BITS_REFERENCE): $(INSTALLED) $(call extra,test) tests/bits.py tests/helpers.p
 
 # Each capped build goes into its own directory, which shadows the venv's module. Its
 # machine code must not use the registers of the levels it leaves out (AVX-512's zmm; for
-# the scalar build also AVX's ymm).
+# the scalar build also AVX's ymm), and the full build's must hold both: the levels were
+# built and linked in.
 test-levels: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
+	objdump -d "$$($(VPY) -c 'import velquin_interp; print(velquin_interp.__file__)')" \
+		>build/full.dis
+	grep -qE '%ymm' build/full.dis && grep -qE '%zmm' build/full.dis || \
+		{ echo "error: the full build lacks the code of a level" >&2; exit 1; }
 	$(call check_build,levels/x86-64-v3,-C cmake.define.VELQUIN_SIMD=x86-64-v3)
 	! objdump -d build/levels/x86-64-v3/lib/velquin_interp*.so | grep -qE '%zmm' || \
 		{ echo "error: the x86-64-v3 build uses zmm registers" >&2; exit 1; }
@@ -168,11 +179,19 @@ $(VPY) $(SANITIZE_VPY):
 	$(PYTHON) -m venv $(dir $(@D))
 	$@ -m pip install -q --disable-pip-version-check --upgrade 'pip>=23.1'
 
-# The build must print no compiler warning.
-$(INSTALLED): $(VPY) $(BUILD_INPUTS)
+# The build must print no compiler warning. README.md is the package's description in its
+# metadata: a change to it reinstalls the package, and compiles nothing.
+$(INSTALLED): $(BUILD_TOOLS) $(BUILD_INPUTS) README.md
 	mkdir -p build
-	$(VPY) -m pip install -v . >build/install.log 2>&1 || { cat build/install.log; exit 1; }
+	$(VPY) -m pip install -v --no-build-isolation -C build-dir=$(BUILD_DIR) . \
+		>build/install.log 2>&1 || { cat build/install.log; exit 1; }
 	if grep -E "warning:" build/install.log; then echo "error: the build warns" >&2; exit 1; fi
+	touch $@
+
+$(BUILD_TOOLS): $(VPY) pyproject.toml
+	$(VPY) -c 'import tomllib' 2>/dev/null || $(VPY) -m pip install -q tomli
+	$(VPY) packaging/extra.py build-system >$@.txt
+	$(VPY) -m pip install -q -r $@.txt cmake ninja
 	touch $@
 
 # An extra's requirements, read from pyproject.toml, without building the package again

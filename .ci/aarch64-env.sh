@@ -60,7 +60,8 @@ if [ ! -d "$SITE/numpy" ]; then
 fi
 [ -d "$WORK/pybind11/pybind11" ] ||
     "$HOST_PYTHON" -m pip install -q --disable-pip-version-check --root-user-action=ignore \
-        --target "$WORK/pybind11" 'pybind11>=3.1,<4' 2>&1 | { grep -v "^WARNING: Location" || true; }
+        --target "$WORK/pybind11" "$("$HOST_PYTHON" "$PROJECT/packaging/extra.py" build-system |
+        grep '^pybind11')" 2>&1 | { grep -v "^WARNING: Location" || true; }
 
 # Checks an aarch64 module file ($2; $1 names it in the messages): the NEON level is in it
 # (its windows pick samples with table lookups, which nothing else emits) and no

@@ -1,6 +1,7 @@
-# Checks which instruction-set levels cmake/levels.cmake chooses for targets that this
-# machine cannot build for: each level goes to its own architecture, and a macOS universal
-# binary passes each level's flags to its architecture's compiler only.
+# Checks which instruction-set levels cmake/levels.cmake chooses from src/level_list.hpp
+# for targets that this machine cannot build for: each level goes to its own architecture,
+# a cap keeps its architecture's levels up to itself, and a macOS universal binary passes
+# each level's flags to its architecture's compiler only.
 #   cmake -P .ci/levels-check.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/levels.cmake)
 
@@ -12,19 +13,53 @@ function(expect description expected)
   message(STATUS "${description}: ${levels}")
 endfunction()
 
-set(x86 "x86_64_v3|x86_64|avx2|-march=x86-64-v3|-mtune=generic|-Wno-psabi"
-        "x86_64_v4|x86_64|avx512|-march=x86-64-v4|-mtune=generic|-Wno-psabi")
-set(neon "neon|aarch64|neon")
+# The list's entries for one architecture, with each flag prefixed by `prefix`.
+function(entries_of out architecture prefix)
+  velquin_known_levels(known)
+  set(result "")
+  foreach(entry IN LISTS known)
+    string(REPLACE "|" ";" fields "${entry}")
+    list(POP_FRONT fields name level_architecture primitives)
+    if(level_architecture STREQUAL architecture)
+      set(row "${name}|${level_architecture}|${primitives}")
+      foreach(flag IN LISTS fields)
+        string(APPEND row "|${prefix}${flag}")
+      endforeach()
+      list(APPEND result "${row}")
+    endif()
+  endforeach()
+  set(${out} "${result}" PARENT_SCOPE)
+endfunction()
+
+entries_of(x86 x86_64 "")
+entries_of(arm aarch64 "")
+list(LENGTH x86 x86_count)
+list(LENGTH arm arm_count)
+if(x86_count LESS 2 OR arm_count LESS 1)
+  message(FATAL_ERROR "expected two x86-64 levels and one aarch64 level in the list")
+endif()
+list(GET x86 0 x86_first)
+string(REGEX MATCH "^[^|]+" x86_first_name "${x86_first}")
+string(REGEX MATCH "-march=x86-64-v3" x86_first_flags "${x86_first}")
+if(NOT x86_first_flags)
+  message(FATAL_ERROR "the first x86-64 level must be built with -march=x86-64-v3: ${x86_first}")
+endif()
 
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 expect("Linux x86-64" "${x86}")
-set(VELQUIN_SIMD x86-64-v3)
-expect("Linux x86-64, capped at AVX2" "x86_64_v3|x86_64|avx2|-march=x86-64-v3|-mtune=generic|-Wno-psabi")
+set(VELQUIN_SIMD ${x86_first_name})
+expect("Linux x86-64, capped at ${x86_first_name}" "${x86_first}")
+string(REPLACE "_" "-" hyphenated "${x86_first_name}")
+set(VELQUIN_SIMD ${hyphenated})
+expect("Linux x86-64, capped at ${hyphenated}" "${x86_first}")
 set(VELQUIN_SIMD off)
 expect("Linux x86-64, scalar only" "")
 set(VELQUIN_SIMD all)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
-expect("Linux aarch64" "${neon}")
+expect("Linux aarch64" "${arm}")
+set(VELQUIN_SIMD ${x86_first_name})
+expect("Linux aarch64, capped at an x86-64 level" "")
+set(VELQUIN_SIMD all)
 set(CMAKE_SYSTEM_PROCESSOR riscv64)
 expect("Linux riscv64" "")
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
@@ -41,10 +76,8 @@ unset(WIN32)
 set(APPLE 1)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)  # the build machine: an Intel Mac
 set(CMAKE_OSX_ARCHITECTURES arm64)
-expect("macOS arm64, built on an Intel Mac" "${neon}")
+expect("macOS arm64, built on an Intel Mac" "${arm}")
 set(CMAKE_OSX_ARCHITECTURES x86_64 arm64)
-set(universal
-    "x86_64_v3|x86_64|avx2|SHELL:-Xarch_x86_64 -march=x86-64-v3|SHELL:-Xarch_x86_64 -mtune=generic|SHELL:-Xarch_x86_64 -Wno-psabi"
-    "x86_64_v4|x86_64|avx512|SHELL:-Xarch_x86_64 -march=x86-64-v4|SHELL:-Xarch_x86_64 -mtune=generic|SHELL:-Xarch_x86_64 -Wno-psabi"
-    "${neon}")
-expect("macOS universal2" "${universal}")
+entries_of(x86_universal x86_64 "SHELL:-Xarch_x86_64 ")
+entries_of(arm_universal aarch64 "SHELL:-Xarch_arm64 ")
+expect("macOS universal2" "${x86_universal};${arm_universal}")

@@ -1,4 +1,5 @@
-"""Prints the requirements of one extra of pyproject.toml, one a line:
+"""Prints the requirements of one extra of pyproject.toml, or with `build-system` those of
+the build itself, one a line:
 python packaging/extra.py test"""
 
 import sys
@@ -9,5 +10,8 @@ if sys.version_info >= (3, 11):
 else:
     import tomli as tomllib
 
-project = tomllib.loads((Path(__file__).parent.parent / "pyproject.toml").read_text())
-print("\n".join(project["project"]["optional-dependencies"][sys.argv[1]]))
+pyproject = tomllib.loads((Path(__file__).parent.parent / "pyproject.toml").read_text())
+if sys.argv[1] == "build-system":
+    print("\n".join(pyproject["build-system"]["requires"]))
+else:
+    print("\n".join(pyproject["project"]["optional-dependencies"][sys.argv[1]]))

@@ -5,7 +5,7 @@
 # e.g. TARGET x86_64-linux-gnu.2.17. The wrapper makes zig compile as GCC does for the
 # same flags:
 #   - zig names CPUs with underscores and takes them from -mcpu, and reads -mtune as the
-#     CPU to build for (-march=x86-64-v4 -mtune=generic would give no AVX at all): it turns
+#     CPU to build for (-march=x86-64-v3 -mtune=generic would give no AVX at all): it turns
 #     -march=x86-64-v3 into -mcpu=x86_64_v3 and drops -mtune, which only schedules;
 #   - zig hands clang -O2 for -O3: -O3 reaches clang itself through -Xclang;
 #   - zig keeps the frame pointer at every level, where GCC frees that register from -O1 on.

@@ -76,7 +76,7 @@ using real_t = typename real_of<T>::type;
 //
 // Always inlined, as every helper that takes or returns a complex element: a call would
 // pass a complex64 packed in one register and split it through memory, and a load of the
-// upper half of a wider store waits for the store on many CPUs (10x slower in the cubic).
+// upper half of a wider store waits for the store on many CPUs.
 template <class R>
 VELQUIN_ALWAYS_INLINE R times_real(R value, R k) {
     return value * k;
@@ -102,8 +102,8 @@ VELQUIN_ALWAYS_INLINE std::complex<R> canonical_nan(std::complex<R> value) {
 
 // Positions this far ahead of the one being computed have their samples prefetched: for
 // positions in no particular order, the memory latency of later positions then overlaps
-// with the arithmetic of this one (7x faster at 10^6 random positions); for sorted ones the
-// hardware prefetcher already does it, and the hint costs a few instructions.
+// with the arithmetic of this one; for sorted ones the hardware prefetcher already does
+// it, and the hint costs a few instructions.
 inline constexpr std::uint64_t prefetch_distance = 16;
 
 // Quiet NaN of an element type, in every component.

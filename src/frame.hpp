@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "common.hpp"
+#include "pybind11_internals.hpp"
 
 namespace velquin {
 
@@ -41,8 +41,7 @@ T convert_fill(const py::object& fill) {
 // over the same bytes changes neither and leaves every read safe.
 class watched_memory {
 public:
-    watched_memory(py::handle first, py::handle second)
-        : roots_{first, second}, numpy_(py::detail::npy_api::get()) {
+    watched_memory(py::handle first, py::handle second) : roots_{first, second}, numpy_(numpy()) {
         walk([this](const extent& array) {
             if (count_ < inline_.size()) {
                 inline_[count_] = array;
@@ -82,7 +81,7 @@ private:
                 if (numpy_.PyArray_Check_(object.ptr())) {
                     const auto array = py::reinterpret_borrow<py::array>(object);
                     visit(extent{array.data(), array.nbytes()});
-                    object = py::detail::array_proxy(object.ptr())->base;
+                    object = array_base(object);
                 } else if (PyMemoryView_Check(object.ptr()) != 0) {
                     object = PyMemoryView_GET_BUFFER(object.ptr())->obj;
                 } else {
@@ -99,7 +98,7 @@ private:
     std::array<py::handle, 2> roots_;
     // Looked up once: a call walks the arrays up to four times, and each lookup of NumPy's
     // API goes through pybind11's per-interpreter storage.
-    const py::detail::npy_api& numpy_;
+    const numpy_api& numpy_;
     // Chains are short (an array, its base, a subclass the caster viewed): no allocation
     // unless one is longer.
     std::array<extent, 8> inline_{};

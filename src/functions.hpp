@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "common.hpp"
 #include "dispatch.hpp"
 #include "frame.hpp"
 #include "kernels/cubic.hpp"
 #include "kernels/linear.hpp"
 #include "kernels/vertical.hpp"
+#include "pybind11_internals.hpp"
 
 namespace velquin {
 

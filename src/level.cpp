@@ -1,10 +1,18 @@
-// The vectorised kernels of one instruction-set level. The build compiles this file once
-// per level, with that level's flags, VELQUIN_LEVEL naming its namespace, VELQUIN_SIMD and
-// VELQUIN_SIMD_HEADER its primitives and VELQUIN_LEVEL_ARCH its architecture; for other
-// architectures (the other half of a universal binary) it compiles to nothing.
+// The vectorised kernels of one instruction-set level of level_list.hpp. The build compiles
+// this file once per level, with that level's flags, and defines VELQUIN_LEVEL (its
+// namespace), VELQUIN_LEVEL_ARCH (its architecture), VELQUIN_PRIMITIVES (its primitives'
+// struct) and VELQUIN_PRIMITIVES_HEADER (their header, "simd/<primitives>.hpp"): the
+// generic kernels below are written over that struct. For other architectures (the other
+// half of a universal binary) it compiles to nothing.
 #include "levels.hpp"
 
 #if VELQUIN_LEVEL_ARCH == VELQUIN_ARCH
+
+#include VELQUIN_PRIMITIVES_HEADER
+
+namespace velquin::VELQUIN_LEVEL {
+using simd = VELQUIN_PRIMITIVES;
+}  // namespace velquin::VELQUIN_LEVEL
 
 #include "kernels/cubic_vector.hpp"
 #include "kernels/linear_vector.hpp"

@@ -116,11 +116,12 @@ def test_distributed_cluster_gives_the_same_bits():
     assert_same_bits(result, cubic(signal, x, 0.5, -0.5))
 
 
-def test_readme_recipe_runs_as_a_script(tmp_path):
-    # The README's example, saved as a script and run as a user would, on the process
+def test_documented_recipe_runs_as_a_script(tmp_path):
+    # The reference's example, saved as a script and run as a user would, on the process
     # scheduler, whose workers import the script; smaller, so that it takes a second.
-    readme = (Path(__file__).parent.parent / "README.md").read_text()
-    example = next(b for b in readme.split("```python\n") if "interpolate_chunked(velquin" in b)
+    reference = (Path(__file__).parent.parent / "docs" / "reference.md").read_text()
+    blocks = reference.split("```python\n")
+    example = next(b for b in blocks if "interpolate_chunked(velquin" in b)
     code = example.split("```")[0]
     for size, small in [("1_000_000", "1_000"), ("10**8", "10**4"), ("10**7", "2_500")]:
         assert size in code

@@ -10,6 +10,7 @@ from helpers import (
     ELEMENT_TYPES,
     NOT_1D,
     NOT_CONTIGUOUS,
+    REFERENCES,
     TOO_SHORT,
     Raising,
     assert_same_bits,
@@ -147,7 +148,8 @@ def test_fill_conversion_that_resizes_an_input_raises(interp, holder, target, fi
     # The caller's conversion code may resize (and so free) the memory the call reads;
     # large arrays are unmapped when freed, so a read of the old buffer would crash.
     n = 10**6
-    owners = {"signal": np.ones(n, T), "x": np.full(n, n - 1.5)}
+    # Arrays that own their memory: resize() refuses views.
+    owners = {"signal": np.arange(n).astype(T), "x": np.linspace(-2, n + 1, n).copy()}
     arrays = dict(owners)
     arrays[target], resized = HOLDERS[holder](owners[target])
     if resized is None:
@@ -166,7 +168,11 @@ def test_fill_conversion_that_resizes_an_input_raises(interp, holder, target, fi
     assert str(error.value) == ARRAYS_CHANGED
     # A conversion that leaves the arrays alone is an ordinary call.
     arrays[target], _ = HOLDERS[holder](owners[target].copy())
-    assert interp(arrays["signal"], arrays["x"], **{fill: 0.5}).shape == arrays["x"].shape
+    signal, x = (np.asarray(arrays[name]) for name in ("signal", "x"))
+    assert_same_bits(
+        interp(arrays["signal"], arrays["x"], **{fill: 0.5}),
+        REFERENCES[interp](signal, x, **{fill: 0.5}),
+    )
 
 
 @pytest.mark.parametrize("target", ["signal", "x"])

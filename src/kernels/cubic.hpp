@@ -40,19 +40,9 @@
 #include <cstdint>
 
 #include "element.hpp"
+#include "kernels/catmull_rom.hpp"
 
 namespace velquin::kernels {
-
-template <class T, class R = real_t<T>>
-VELQUIN_ALWAYS_INLINE T catmull_rom(T u, T o, T t, T v, R d) {
-    const R half = 0.5;
-    const T a =
-        times_real(times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);
-    const T b =
-        times_real(((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)), half);
-    const T g = times_real(t - u, half);
-    return times_real(times_real(a + b, d) + g, d) + o;
-}
 
 template <class T, class X>
 void cubic_interp(packed_elements<T> signal, std::uint64_t n, packed_elements<X> x, std::uint64_t m,
@@ -91,7 +81,8 @@ void cubic_interp(packed_elements<T> signal, std::uint64_t n, packed_elements<X>
                 result[j] = canonical_nan(times_real(last_step, w) + second_last);
             } else {
                 result[j] = canonical_nan(
-                    catmull_rom(signal[i - 1], signal[i], signal[i + 1], signal[i + 2], d));
+                    catmull_rom<R>(signal[i - 1], signal[i], signal[i + 1], signal[i + 2], d,
+                                   [](const T& value, R k) { return times_real(value, k); }));
             }
         }
     }

@@ -1,42 +1,21 @@
 // Cubic interpolation, vectorised: the rules, types and evaluation order of cubic.hpp,
-// applied to a block of positions at a time (one machine vector of R or of X).
-//
-// Per block of positions p (in X):
-//   inside = 0 <= p < L; lanes outside get p = 0, so the truncation to 32-bit indices is
-//   always defined; NaN lanes are never inside;
-//   i = trunc(p), d = R(p - X(i)), w = R(p - X(n - 2));
-//   a block wholly inside the cubic segment evaluates the cubic from the four samples
-//   around i and is done; any other evaluates it from the four samples around i clamped
-//   to [1, n-3], so that its loads stay in the signal in every lane, and the first and
-//   last intervals in every lane too, each in the scalar grouping, and each lane takes, in
-//   the scalar order of the rules, the first that applies:
-//   p < 0 left fill, p >= L right fill, NaN, p < 1 first interval, p >= L - 1 or
-//   i >= n - 2 last interval, otherwise the cubic; a NaN computed by any formula becomes
-//   the quiet NaN of R (positive, zero payload), before the fills are selected.
+// applied to a block of positions at a time (one machine vector of R or of X). Where it
+// differs from the scalar kernel:
+//   - indices are 32-bit: the caller guarantees n - 1 < 2^31 (and n >= 4);
+//   - lanes outside [0, L), NaN lanes among them, compute with p = 0, so that the
+//     truncation is always defined;
+//   - a block not wholly inside the cubic segment evaluates the cubic from indices clamped
+//     to [1, n-3], so that its loads stay in the signal, and both end intervals, in every
+//     lane; each lane then takes the result of the first rule that applies, NaN results
+//     made canonical before the fills are selected.
 // The samples come from load_neighbours (a window, or each lane's run by the level's
 // means); run_blocks prefetches those of blocks ahead on large signals.
-//
-// The caller guarantees n >= 4 and n - 1 < 2^31 (32-bit indices).
 #pragma once
 
+#include "kernels/catmull_rom.hpp"
 #include "vector.hpp"
 
 namespace velquin::VELQUIN_LEVEL {
-
-template <class R, int C, int Lanes>
-[[gnu::always_inline]] inline elements<R, C, Lanes> catmull_rom(const elements<R, C, Lanes>& u,
-                                                                const elements<R, C, Lanes>& o,
-                                                                const elements<R, C, Lanes>& t,
-                                                                const elements<R, C, Lanes>& v,
-                                                                const vec<R, Lanes>& d) {
-    const R half = 0.5;
-    const auto a =
-        times_real(times_real(((v - times_real(t, R(3))) + times_real(o, R(3))) - u, half), d);
-    const auto b =
-        times_real(((times_real(t, R(4)) - v) - times_real(o, R(5))) + times_real(u, R(2)), half);
-    const auto g = times_real(t - u, half);
-    return times_real(times_real(a + b, d) + g, d) + o;
-}
 
 template <class R, int C, class X>
 void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, std::uint64_t m,
@@ -79,7 +58,9 @@ void cubic_interp(const void* signal_data, std::uint64_t n, const void* x_data, 
         block_elements t;
         block_elements v;
         load_neighbours<R, C, lanes>(signal, n, start, u, o, t, v);
-        return catmull_rom(u, o, t, v, d);
+        return catmull_rom<R>(u, o, t, v, d, [](const block_elements& value, const auto& k) {
+            return times_real(value, k);
+        });
     };
 
     auto interpolate = [=](const positions& p) __attribute__((always_inline)) {

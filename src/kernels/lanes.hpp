@@ -104,15 +104,24 @@ struct elements {
     }
 };
 
-// Sets component c of every neighbour j, a vector of all lanes at once, to
-// component(j, c): for the levels that load each component on its own.
-template <class R, int C, int Lanes, int Count, class Component>
-inline void fill_components(elements<R, C, Lanes>* const (&at)[Count], Component component) {
-    for (int j = 0; j < Count; ++j) {
-        for (int c = 0; c < C; ++c) {
-            at[j]->part[c] = component(j, c);
+// The float32 runs of the vector layer (load_runs) for levels that load them one component
+// at a time: Level::load_component gives component c of the element at[l] in every lane l.
+template <class Level>
+class float_runs_by_component {
+public:
+    template <class R, int C, int Lanes, int Count>
+    static void load_float_runs(const unsigned char* signal, const vec<std::int32_t, Lanes>& start,
+                                elements<R, C, Lanes>* const (&at)[Count]) {
+        for (int j = 0; j < Count; ++j) {
+            for (int c = 0; c < C; ++c) {
+                at[j]->part[c] = Level::template load_component<R, C, Lanes>(signal, start + j, c);
+            }
         }
     }
-}
+
+private:
+    float_runs_by_component() = default;
+    friend Level;
+};
 
 }  // namespace velquin::VELQUIN_LEVEL

@@ -1,18 +1,13 @@
 // Linear interpolation, vectorised: the rules, types and evaluation order of linear.hpp,
-// applied to a block of positions at a time (one machine vector of R or of X).
-//
-// Per block of positions p (in X):
-//   inside = 0 <= p < B; unless every lane is inside, lanes outside get p = 0, so the
-//   truncation to 32-bit indices is always defined and every load stays in the signal;
-//   NaN lanes are never inside;
-//   k = trunc(p), w = R(p - X(k)), result = (s[k+1] - s[k]) * w + s[k] lane by lane;
-//   a NaN computed there becomes the quiet NaN of R (positive, zero payload);
-//   then, unless every lane is inside, NaN where not inside, the right fill where p >= B,
-//   the left fill where p < 0.
+// applied to a block of positions at a time (one machine vector of R or of X). Where it
+// differs from the scalar kernel:
+//   - indices are 32-bit: the caller guarantees n - 1 < 2^31 (and n >= 2);
+//   - unless every lane is inside [0, B), lanes outside, NaN lanes among them, compute
+//     with p = 0, so that the truncation is always defined and every load stays in the
+//     signal; each lane then takes, in the scalar order of the rules, NaN, the right fill
+//     or the left fill where its own rule says so.
 // The samples come from load_neighbours (a window, or each lane's run by the level's
 // means); run_blocks prefetches those of blocks ahead on large signals.
-//
-// The caller guarantees n >= 2 and n - 1 < 2^31 (32-bit indices).
 #pragma once
 
 #include "vector.hpp"

@@ -1,21 +1,16 @@
 // The vector layer: what the vectorised kernels are written with, on every instruction set.
 //
 // Generic code over the lane types of lanes.hpp and the few primitives of one instruction
-// set, `simd`: the header VELQUIN_SIMD_HEADER (src/simd/) defines the struct VELQUIN_SIMD,
-// which gives the vector width, the all-lanes test, windows (plane loads, complex splits
-// and per-lane picks), runs (each lane's consecutive samples, by rows, per-lane loads or
-// gathers), prefetching, complex interleaving and the index conversion. The kernels
-// (linear, cubic, the row blend) use only this layer.
+// set, the struct `simd` that level.cpp names (src/simd/): the vector width, the all-lanes
+// test, windows (plane loads, complex splits and per-lane picks), each lane's consecutive
+// samples (rows of 8-byte components, and float32 components by the level's means),
+// prefetching, complex interleaving and the index conversion. The kernels (linear, cubic,
+// the row blend) use only this layer.
 #pragma once
 
 #include "kernels/lanes.hpp"
 
-// Names the level's primitives: one header and struct per instruction set.
-#include VELQUIN_SIMD_HEADER
-
 namespace velquin::VELQUIN_LEVEL {
-
-using simd = VELQUIN_SIMD;
 
 // Positions per block: as many as fit one machine vector in both the component type R and
 // the position type X (a complex element takes one vector per component).
@@ -99,12 +94,24 @@ private:
     plane high_[C];  // component c of elements Lanes .. 2 * Lanes - 1
 };
 
+// Each lane's Count consecutive elements from start[l] on (start[l] + Count <= n): element
+// start[l] + j goes to lane l of *at[j]. 8-byte components as rows (each lane's run loaded
+// whole and transposed), float32 components by the level's means.
+template <class R, int C, int Lanes, int Count>
+inline void load_runs(const unsigned char* signal, const vec<std::int32_t, Lanes>& start,
+                      elements<R, C, Lanes>* const (&at)[Count]) {
+    if constexpr (sizeof(R) == 8) {
+        simd::load_rows<R, C, Lanes, Count>(signal, start, at);
+    } else {
+        simd::load_float_runs<R, C, Lanes, Count>(signal, start, at);
+    }
+}
+
 // The samples from start[l] on of every lane, one element per output: lane l of the j-th
 // output takes the element at start[l] + j (below n). From a window where the level has
 // windows for the block's type and the block's samples fit one (sorted or clustered
 // positions); otherwise as each lane's run, by the level's means. (Separate outputs rather
-// than one returned array: GCC keeps an aggregate that large in memory, and its reloads
-// stalled the float32 kernels.)
+// than one returned array, which GCC would keep in memory instead of registers.)
 template <class R, int C, int Lanes, class... Neighbours>
 inline void load_neighbours(const unsigned char* signal, std::uint64_t n,
                             const vec<std::int32_t, Lanes>& start, Neighbours&... neighbour) {
@@ -125,7 +132,7 @@ inline void load_neighbours(const unsigned char* signal, std::uint64_t n,
             return;
         }
     }
-    simd::load_runs<R, C, Lanes, count>(signal, start, at);
+    load_runs<R, C, Lanes, count>(signal, start, at);
 }
 
 // `chosen` where the lanes of `where` are set, else `otherwise`.
@@ -269,20 +276,17 @@ inline void prefetch_elements(const unsigned char* signal, const vec<std::int32_
 
 // The block this many positions ahead of the one being computed has its samples prefetched,
 // so that for positions in no particular order the memory latency of later blocks overlaps
-// with the arithmetic of this one (2x to 5x faster at 10^6 random positions on an AMD EPYC;
-// gathers and the hardware prefetcher do not reach that far ahead).
+// with the arithmetic of this one: neither gathers nor the hardware prefetcher reach that
+// far ahead.
 inline constexpr std::uint64_t prefetch_positions = 32;
 
 // Only signals larger than this are prefetched: smaller ones stay in a core's L2 cache on
-// most CPUs (1 MiB on AMD Zen 4, 1.25 to 2 MiB on recent Intel cores), where the hints cost
-// more than they save (10^5 random positions on an Intel Xeon, float32: 0.63 ns per element
-// without them, 1.13 with).
+// most CPUs, where the hints cost more than they save.
 inline constexpr std::uint64_t prefetch_min_bytes = std::uint64_t{1} << 20U;
 
 // What is read or written in order, the positions, the result and, under clustered
-// positions, the signal, is prefetched this many elements ahead: with the hardware
-// prefetcher alone the cubic kernel was bound by memory at 10^7 sorted float64 positions
-// on an Intel Xeon (2.6 ns per element; 1.6 with these hints).
+// positions, the signal, is prefetched this many elements ahead: the hardware prefetcher
+// alone leaves the cubic kernel waiting on memory for long sorted inputs.
 inline constexpr std::uint64_t stream_ahead = 256;
 
 // Asks for the cache lines of the Bytes from `address` on to be brought in.

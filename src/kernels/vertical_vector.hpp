@@ -1,15 +1,12 @@
-// Blend of two rows, vectorised: the inside case of vertical.hpp, result[j] =
-// (r1[j] - r0[j]) * w + r0[j] in R, one machine vector of components at a time.
-//
-// Types: R the component type, C components per element (1 real, 2 complex), rows stored
-// as interleaved components, in vectors of the level's streaming width (the pass is bound
-// by memory, so AVX-512 runs AVX2's width). For complex elements the product
-// with (w, 0) is the full one, component by component as the scalar code writes it:
-//   re = re(d) * w - im(d) * 0,   im = re(d) * 0 + im(d) * w,   d = r1[j] - r0[j]
-// (the second sum is formed as im(d) * w + re(d) * 0: the same value, and a NaN it gives
-// becomes the canonical one anyway). A NaN computed here is written as the quiet NaN of R
-// (positive, zero payload). The last, partial vector is blended from padded copies and
-// stores only its own components; nothing outside the two rows is read.
+// Blend of two rows, vectorised: the inside case of vertical.hpp, one machine vector of
+// components at a time. Where it differs from the scalar kernel:
+//   - rows are taken as interleaved components, in vectors of the level's streaming width
+//     (the pass is bound by memory: a wider level may keep a narrower width);
+//   - for complex elements the full product with (w, 0) is formed on interleaved pairs,
+//     the imaginary part as im(d) * w + re(d) * 0 rather than re(d) * 0 + im(d) * w: the
+//     same value, and a NaN it gives becomes the canonical one anyway;
+//   - the last, partial vector is blended from padded copies and stores only its own
+//     components, so nothing outside the two rows is read.
 #pragma once
 
 #include "vector.hpp"

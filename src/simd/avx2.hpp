@@ -6,9 +6,8 @@
 //            planes per component, each lane's sample picked by two permutes and a blend;
 //   rows     for 4-lane blocks of float64 components (float64 and complex128 signals): each
 //            lane's consecutive samples taken by one 16-byte or one or two 32-byte loads and
-//            transposed by unpacks and 128-bit permutes. No gathers: they are slow on AMD Zen
-//            and on Intel CPUs that carry the gather data-sampling fix, and rows measured
-//            faster than both gathers and windows on an AMD EPYC (Zen 3);
+//            transposed by unpacks and 128-bit permutes, rather than gathered: gathers are
+//            slow on several x86 families (benchmarks/design-measurements.md);
 //   gathers  for the other blocks of float32 components, one instruction per neighbour and
 //            component.
 #pragma once
@@ -19,7 +18,7 @@
 
 namespace velquin::VELQUIN_LEVEL {
 
-struct avx2 {
+struct avx2 : float_runs_by_component<avx2> {
     static constexpr int vector_bytes = 32;
     // The row blend streams through memory: wider vectors gain nothing there.
     static constexpr int stream_bytes = 32;
@@ -90,21 +89,6 @@ struct avx2 {
             _mm256_permute4x64_pd(_mm256_castps_pd(_mm256_shuffle_ps(a, b, odds)), in_order));
     }
 
-    // Each lane's Count consecutive elements from start[l] on (start[l] + Count <= n):
-    // element start[l] + j goes to lane l of *at[j]. Rows for 8-byte components (4 lanes),
-    // gathers for float32 ones.
-    template <class R, int C, int Lanes, int Count>
-    static void load_runs(const unsigned char* signal, const vec<std::int32_t, Lanes>& start,
-                          elements<R, C, Lanes>* const (&at)[Count]) {
-        if constexpr (sizeof(R) == 8) {
-            load_rows<R, C, Lanes, Count>(signal, start, at);
-        } else {
-            fill_components(at, [&](int j, int c) {
-                return gather_component<R, C, Lanes>(signal, start + j, c);
-            });
-        }
-    }
-
     // A hint to bring the cache line at `address` in: reads nothing, so any address is
     // harmless. An instruction of its own: GCC drops __builtin_prefetch when its address
     // comes from vector lanes.
@@ -160,9 +144,8 @@ struct avx2 {
         }
     }
 
-private:
-    // Rows: each lane's run of Count * C components, loaded 16 or 32 bytes at a time, and
-    // transposed.
+    // Rows: each lane's run of Count * C 8-byte components, loaded 16 or 32 bytes at a
+    // time, and transposed.
     template <class R, int C, int Lanes, int Count>
     static void load_rows(const unsigned char* signal, const vec<std::int32_t, Lanes>& start,
                           elements<R, C, Lanes>* const (&at)[Count]) {
@@ -205,11 +188,12 @@ private:
     }
 
     // Component c of the float32-component elements at[l], one lane each, by one gather
-    // instruction. at[l] is in [0, n - 1], n - 1 < 2^31. The component is reached through
-    // the base address and the element size through the scale.
+    // instruction (the float32 runs of load_runs). at[l] is in [0, n - 1], n - 1 < 2^31.
+    // The component is reached through the base address and the element size through the
+    // scale.
     template <class R, int C, int Lanes>
-    static vec<R, Lanes> gather_component(const unsigned char* signal,
-                                          const vec<std::int32_t, Lanes>& at, int c) {
+    static vec<R, Lanes> load_component(const unsigned char* signal,
+                                        const vec<std::int32_t, Lanes>& at, int c) {
         static_assert(sizeof(R) == 4, "8-byte components load as rows");
         constexpr int element_bytes = sizeof(R) * C;
         const auto* base = reinterpret_cast<const float*>(signal + (c * sizeof(R)));

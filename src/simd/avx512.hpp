@@ -6,11 +6,12 @@
 //            sample picked by one two-source permute (vpermt2ps, vpermt2pd); complex
 //            samples are split into planes by the same permute;
 //   rows     otherwise, for 8-byte components: each lane's consecutive samples taken by
-//            16- or 32-byte loads, two lanes to a vector, and transposed by permutes (no
-//            gathers: slow on AMD Zen, and on the Intel Xeon measured no faster);
+//            16- or 32-byte loads, two lanes to a vector, and transposed by permutes, as
+//            AVX2 does rather than gathering;
 //   pairs    otherwise, for float32 components: each lane's consecutive samples gathered
 //            8 bytes at a time, half the gathered loads of one per component, then split.
-// The row blend runs AVX2's code: it streams through memory.
+// Everything else is AVX2's, inherited: the row blend streams through memory at AVX2's
+// width, and prefetching and pair swaps are the same instructions.
 #pragma once
 
 #include <immintrin.h>
@@ -19,9 +20,8 @@
 
 namespace velquin::VELQUIN_LEVEL {
 
-struct avx512 {
+struct avx512 : avx2 {
     static constexpr int vector_bytes = 64;
-    static constexpr int stream_bytes = avx2::stream_bytes;
 
     // Intrinsics are used in their masked forms with every lane set: GCC's unmasked forms
     // start from an undefined register, which -Wmaybe-uninitialized reports.
@@ -82,18 +82,6 @@ struct avx512 {
         im = two_source_permute(a, evens + 1, b);
     }
 
-    template <class R, int C, int Lanes, int Count>
-    static void load_runs(const unsigned char* signal, const vec<std::int32_t, Lanes>& start,
-                          elements<R, C, Lanes>* const (&at)[Count]) {
-        if constexpr (sizeof(R) == 8) {
-            load_rows<R, C, Lanes, Count>(signal, start, at);
-        } else {
-            load_pairs<R, C, Lanes, Count>(signal, start, at);
-        }
-    }
-
-    static void prefetch(const unsigned char* address) { avx2::prefetch(address); }
-
     template <class R, int Lanes>
     static void store_complex(R* result, const vec<R, Lanes>& re, const vec<R, Lanes>& im) {
         if constexpr (sizeof(re) == 64) {
@@ -107,53 +95,6 @@ struct avx512 {
         } else {
             avx2::store_complex<R, Lanes>(result, re, im);
         }
-    }
-
-    template <class V>
-    static V swap_pairs(const V& value) {
-        return avx2::swap_pairs(value);
-    }
-
-private:
-    // Lane l takes lane index[l] of the 2 * Lanes lanes of `low` followed by `high`
-    // (vpermt2ps / vpermt2pd on 32- or 64-byte vectors).
-    template <class V, class I>
-    static V two_source_permute(const V& low, const I& index, const V& high) {
-        static_assert(sizeof(I) == sizeof(V), "one index per lane");
-        if constexpr (sizeof(V) == 64 && sizeof(low[0]) == 8) {
-            return reinterpret_cast<V>(_mm512_permutex2var_pd(reinterpret_cast<__m512d>(low),
-                                                              reinterpret_cast<__m512i>(index),
-                                                              reinterpret_cast<__m512d>(high)));
-        } else if constexpr (sizeof(V) == 64) {
-            return reinterpret_cast<V>(_mm512_permutex2var_ps(reinterpret_cast<__m512>(low),
-                                                              reinterpret_cast<__m512i>(index),
-                                                              reinterpret_cast<__m512>(high)));
-        } else if constexpr (sizeof(low[0]) == 8) {
-            static_assert(sizeof(V) == 32, "32- or 64-byte vectors");
-            return reinterpret_cast<V>(_mm256_permutex2var_pd(reinterpret_cast<__m256d>(low),
-                                                              reinterpret_cast<__m256i>(index),
-                                                              reinterpret_cast<__m256d>(high)));
-        } else {
-            static_assert(sizeof(V) == 32, "32- or 64-byte vectors");
-            return reinterpret_cast<V>(_mm256_permutex2var_ps(reinterpret_cast<__m256>(low),
-                                                              reinterpret_cast<__m256i>(index),
-                                                              reinterpret_cast<__m256>(high)));
-        }
-    }
-
-    // 0, 2, 4, ...: the even lanes of two vectors, one after the other.
-    template <class I>
-    static I even_lanes() {
-        I evens;
-        for (unsigned lane = 0; lane < sizeof(I) / sizeof(evens[0]); ++lane) {
-            evens[lane] = static_cast<int>(2 * lane);
-        }
-        return evens;
-    }
-
-    // One vector of `low`'s lanes followed by `high`'s.
-    static __m512d concatenate(__m256d low, __m256d high) {
-        return _mm512_maskz_insertf64x4(every_lane8, _mm512_castpd256_pd512(low), high, 1);
     }
 
     // Rows, 8 lanes of 8-byte components: each lane's run of Count * C components loaded
@@ -213,12 +154,13 @@ private:
         }
     }
 
-    // Pairs, float32 components: each lane's run (always an even number of components)
+    // The float32 components of each lane's Count consecutive elements (see load_runs in
+    // the vector layer), as pairs: each lane's run (always an even number of components)
     // gathered as 8-byte units, eight lanes to a gather, each unit then split into its two
-    // components.
+    // components. Half the gathered loads of one gather per component.
     template <class R, int C, int Lanes, int Count>
-    static void load_pairs(const unsigned char* signal, const vec<std::int32_t, Lanes>& start,
-                           elements<R, C, Lanes>* const (&at)[Count]) {
+    static void load_float_runs(const unsigned char* signal, const vec<std::int32_t, Lanes>& start,
+                                elements<R, C, Lanes>* const (&at)[Count]) {
         static_assert(sizeof(R) == 4 && (Lanes == 8 || Lanes == 16), "float32 components");
         using plane = vec<R, Lanes>;
         constexpr int run = Count * C;
@@ -252,6 +194,48 @@ private:
             at[j / C]->part[j % C] = two_source_permute(low, evens, high);
             at[(j + 1) / C]->part[(j + 1) % C] = two_source_permute(low, evens + 1, high);
         }
+    }
+
+private:
+    // Lane l takes lane index[l] of the 2 * Lanes lanes of `low` followed by `high`
+    // (vpermt2ps / vpermt2pd on 32- or 64-byte vectors).
+    template <class V, class I>
+    static V two_source_permute(const V& low, const I& index, const V& high) {
+        static_assert(sizeof(I) == sizeof(V), "one index per lane");
+        if constexpr (sizeof(V) == 64 && sizeof(low[0]) == 8) {
+            return reinterpret_cast<V>(_mm512_permutex2var_pd(reinterpret_cast<__m512d>(low),
+                                                              reinterpret_cast<__m512i>(index),
+                                                              reinterpret_cast<__m512d>(high)));
+        } else if constexpr (sizeof(V) == 64) {
+            return reinterpret_cast<V>(_mm512_permutex2var_ps(reinterpret_cast<__m512>(low),
+                                                              reinterpret_cast<__m512i>(index),
+                                                              reinterpret_cast<__m512>(high)));
+        } else if constexpr (sizeof(low[0]) == 8) {
+            static_assert(sizeof(V) == 32, "32- or 64-byte vectors");
+            return reinterpret_cast<V>(_mm256_permutex2var_pd(reinterpret_cast<__m256d>(low),
+                                                              reinterpret_cast<__m256i>(index),
+                                                              reinterpret_cast<__m256d>(high)));
+        } else {
+            static_assert(sizeof(V) == 32, "32- or 64-byte vectors");
+            return reinterpret_cast<V>(_mm256_permutex2var_ps(reinterpret_cast<__m256>(low),
+                                                              reinterpret_cast<__m256i>(index),
+                                                              reinterpret_cast<__m256>(high)));
+        }
+    }
+
+    // 0, 2, 4, ...: the even lanes of two vectors, one after the other.
+    template <class I>
+    static I even_lanes() {
+        I evens;
+        for (unsigned lane = 0; lane < sizeof(I) / sizeof(evens[0]); ++lane) {
+            evens[lane] = static_cast<int>(2 * lane);
+        }
+        return evens;
+    }
+
+    // One vector of `low`'s lanes followed by `high`'s.
+    static __m512d concatenate(__m256d low, __m256d high) {
+        return _mm512_maskz_insertf64x4(every_lane8, _mm512_castpd256_pd512(low), high, 1);
     }
 };
 

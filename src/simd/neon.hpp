@@ -16,7 +16,7 @@
 
 namespace velquin::VELQUIN_LEVEL {
 
-struct neon {
+struct neon : float_runs_by_component<neon> {
     static constexpr int vector_bytes = 16;
     static constexpr int stream_bytes = 16;
 
@@ -65,17 +65,6 @@ struct neon {
         im = bit_cast<vec<R, Lanes>>(planes.val[1]);
     }
 
-    template <class R, int C, int Lanes, int Count>
-    static void load_runs(const unsigned char* signal, const vec<std::int32_t, Lanes>& start,
-                          elements<R, C, Lanes>* const (&at)[Count]) {
-        if constexpr (sizeof(R) == 8) {
-            load_rows<R, C, Lanes, Count>(signal, start, at);
-        } else {
-            fill_components(
-                at, [&](int j, int c) { return load_lanes<R, C, Lanes>(signal, start + j, c); });
-        }
-    }
-
     static void prefetch(const unsigned char* address) {
         asm volatile("prfm pldl1keep, %0" : : "Q"(*address));
     }
@@ -109,7 +98,6 @@ struct neon {
         }
     }
 
-private:
     // Rows, 2 lanes of 8-byte components: each lane's run of Count * C components, two at a
     // time; component j of lane l goes to lane l of neighbour j / C, component j % C.
     template <class R, int C, int Lanes, int Count>
@@ -129,10 +117,11 @@ private:
         }
     }
 
-    // Component c of the elements at[l], loaded into each lane on its own.
+    // Component c of the float32-component elements at[l], loaded into each lane on its
+    // own (the float32 runs of load_runs).
     template <class R, int C, int Lanes>
-    static vec<R, Lanes> load_lanes(const unsigned char* signal, const vec<std::int32_t, Lanes>& at,
-                                    int c) {
+    static vec<R, Lanes> load_component(const unsigned char* signal,
+                                        const vec<std::int32_t, Lanes>& at, int c) {
         vec<R, Lanes> loaded;
         for (int lane = 0; lane < Lanes; ++lane) {
             R component;
