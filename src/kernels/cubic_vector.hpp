@@ -8,8 +8,6 @@
 //     to [1, n-3], so that its loads stay in the signal, and both end intervals, in every
 //     lane; each lane then takes the result of the first rule that applies, NaN results
 //     made canonical before the fills are selected.
-// The samples come from load_neighbours (a window, or each lane's run by the level's
-// means); run_blocks prefetches those of blocks ahead on large signals.
 #pragma once
 
 #include "kernels/catmull_rom.hpp"

@@ -6,8 +6,6 @@
 //     with p = 0, so that the truncation is always defined and every load stays in the
 //     signal; each lane then takes, in the scalar order of the rules, NaN, the right fill
 //     or the left fill where its own rule says so.
-// The samples come from load_neighbours (a window, or each lane's run by the level's
-// means); run_blocks prefetches those of blocks ahead on large signals.
 #pragma once
 
 #include "vector.hpp"
