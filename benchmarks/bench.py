@@ -41,6 +41,7 @@ import platform
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 import numpy as np
@@ -61,14 +62,32 @@ def cpuinfo_field(name):
 
 
 def cpu_level():
-    """The highest instruction-set level of this CPU that the module has kernels for; a
-    default build runs that level."""
-    flags = set((cpuinfo_field("flags") or "").split())
-    if {"avx512f", "avx512bw", "avx512cd", "avx512dq", "avx512vl"} <= flags:
-        return "x86-64-v4 (AVX-512)"
-    if {"avx2", "fma", "bmi2", "movbe"} <= flags:
-        return "x86-64-v3 (AVX2)"
-    return "baseline (scalar kernels)"
+    """The instruction-set levels of the module's list that this CPU runs, as the module's
+    own CPU tests find them (packaging/cpu-levels.cpp, built with the C++ compiler in CXX
+    or c++); the highest is the one a default build runs."""
+    root = pathlib.Path(__file__).resolve().parent.parent
+    with tempfile.TemporaryDirectory() as directory:
+        probe = pathlib.Path(directory) / "cpu-levels"
+        try:
+            subprocess.run(
+                [
+                    os.environ.get("CXX", "c++"),
+                    "-std=c++17",
+                    "-O1",
+                    f"-I{root / 'src'}",
+                    str(root / "packaging" / "cpu-levels.cpp"),
+                    "-o",
+                    str(probe),
+                ],
+                check=True,
+                capture_output=True,
+            )
+            levels = subprocess.run(
+                [str(probe)], check=True, capture_output=True, text=True
+            ).stdout.split()
+        except (OSError, subprocess.CalledProcessError):
+            return "levels unknown (no C++ compiler)"
+    return f"levels {' '.join(levels)}" if levels else "scalar kernels only"
 
 
 def cpu_model():
@@ -491,7 +510,7 @@ def main():
     repeats = args.repeats or (2 if args.quick else 15)
     context = (
         f"{cpu_model()}, {platform.machine()}, Python {platform.python_version()}, "
-        f"NumPy {np.__version__}, CPU level {cpu_level()}, "
+        f"NumPy {np.__version__}, CPU {cpu_level()}, "
         f"{repeats} repeats{' (quick mode)' if args.quick else ''}"
     )
 
