@@ -43,7 +43,7 @@ BUILD_INPUTS := pyproject.toml CMakeLists.txt LICENSE $(shell find cmake src vel
 # (pyproject.toml's build-system, and CMake and Ninja): builds are not isolated, so that
 # the folder stays valid from one build to the next.
 BUILD_DIR := build/python-$(PYTHON_VERSION)
-BUILD_TOOLS := $(VENV)/.build-tools
+BUILD_TOOLS = $(call extra,build-system)
 
 BENCH_FLAGS ?=
 
@@ -188,14 +188,8 @@ $(INSTALLED): $(BUILD_TOOLS) $(BUILD_INPUTS) README.md
 	if grep -E "warning:" build/install.log; then echo "error: the build warns" >&2; exit 1; fi
 	touch $@
 
-$(BUILD_TOOLS): $(VPY) pyproject.toml
-	$(VPY) -c 'import tomllib' 2>/dev/null || $(VPY) -m pip install -q tomli
-	$(VPY) packaging/extra.py build-system >$@.txt
-	$(VPY) -m pip install -q -r $@.txt cmake ninja
-	touch $@
-
 # An extra's requirements, read from pyproject.toml, without building the package again
-# (tomli before Python 3.11).
+# (tomli before Python 3.11); `build-system` gives those of the build itself.
 $(VENV)/.extra-%: $(VPY) pyproject.toml
 	$(VPY) -c 'import tomllib' 2>/dev/null || $(VPY) -m pip install -q tomli
 	$(VPY) packaging/extra.py $* >$@.txt

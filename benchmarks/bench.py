@@ -33,6 +33,7 @@ and writes compilers.md.
 """
 
 import argparse
+import functools
 import itertools
 import json
 import os
@@ -61,10 +62,11 @@ def cpuinfo_field(name):
     return None
 
 
+@functools.cache
 def cpu_level():
     """The instruction-set levels of the module's list that this CPU runs, as the module's
     own CPU tests find them (packaging/cpu-levels.cpp, built with the C++ compiler in CXX
-    or c++); the highest is the one a default build runs."""
+    or c++, once per run); the highest is the one a default build runs."""
     root = pathlib.Path(__file__).resolve().parent.parent
     with tempfile.TemporaryDirectory() as directory:
         probe = pathlib.Path(directory) / "cpu-levels"
@@ -508,16 +510,15 @@ def main():
     parser.add_argument("--repeats", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
     repeats = args.repeats or (2 if args.quick else 15)
+    if args.worker:
+        rows = measure(repeats, args.only, ours_only=True)
+        print(json.dumps({row["case"]: row["ours"] for row in rows}))
+        return
     context = (
         f"{cpu_model()}, {platform.machine()}, Python {platform.python_version()}, "
         f"NumPy {np.__version__}, CPU {cpu_level()}, "
         f"{repeats} repeats{' (quick mode)' if args.quick else ''}"
     )
-
-    if args.worker:
-        rows = measure(repeats, args.only, ours_only=True)
-        print(json.dumps({row["case"]: row["ours"] for row in rows}))
-        return
     if args.levels or args.compilers:
         builds = [tuple(pair.split("=", 1)) for pair in args.levels or args.compilers]
         rounds = 1 if args.quick else 3

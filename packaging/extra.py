@@ -1,5 +1,6 @@
-"""Prints the requirements of one extra of pyproject.toml, or with `build-system` those of
-the build itself, one a line:
+"""Prints the requirements of one extra of pyproject.toml, one a line, or with
+`build-system` those of the build itself and the CMake and Ninja it runs (an isolated build
+would fetch these; a build without isolation needs them installed):
 python packaging/extra.py test"""
 
 import sys
@@ -12,6 +13,6 @@ else:
 
 pyproject = tomllib.loads((Path(__file__).parent.parent / "pyproject.toml").read_text())
 if sys.argv[1] == "build-system":
-    print("\n".join(pyproject["build-system"]["requires"]))
+    print("\n".join([*pyproject["build-system"]["requires"], "cmake", "ninja"]))
 else:
     print("\n".join(pyproject["project"]["optional-dependencies"][sys.argv[1]]))
