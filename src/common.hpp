@@ -2,6 +2,14 @@
 // names. Their casters are in pybind11_internals.hpp.
 #pragma once
 
+// pybind11 keeps the state its modules share (among it the exception translators) under a
+// key made of the compiler and the C++ runtime's ABI. A wheel carries its own hidden copy
+// of the C++ runtime, so another module built the same way would share the key but not the
+// exception types: each module's std::runtime_error would be unknown to the other's
+// translator, and its message lost. This key is the module's own; it is set before any
+// pybind11 header (pybind11_internals.hpp says more).
+#define PYBIND11_STDLIB "_velquin_interp"
+
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>

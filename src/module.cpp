@@ -6,6 +6,7 @@
 using namespace velquin;
 
 PYBIND11_MODULE(velquin_interp, m) {
+    translate_exceptions_here();
     m.doc() =
         "Interpolation of uniformly sampled signal.\n"
         "Given a signal sampled at integer indices, interpolates at arbitrary x positions.";

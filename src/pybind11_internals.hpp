@@ -14,6 +14,10 @@
 //   handle_type_name,        pybind11's own (same steps, values and signatures) but let the
 //   io_name                  caller's interrupts and memory errors through, and io_name
 //                            gives the stubs' argument and result annotations.
+//   translate_exception      pybind11's standard translation of C++ exceptions into Python
+//                            ones, registered as this module's own translator.
+//   PYBIND11_STDLIB          (set in common.hpp) the module's own key for the state that
+//                            pybind11 modules share, exception translators included.
 // If an upgrade breaks one of these, the build fails here or the tests of the argument
 // conversions (tests/test_frame.py) and of the signatures (tests/test_typing.py) fail.
 #pragma once
@@ -28,6 +32,17 @@ using numpy_api = py::detail::npy_api;
 
 inline const numpy_api& numpy() {
     return numpy_api::get();
+}
+
+// The exceptions thrown here reach Python through pybind11's standard translation
+// (std::runtime_error as RuntimeError with its message, the cast error, a pending Python
+// error, a failed allocation as MemoryError), compiled into this module and tried before
+// any translator of the shared state. A module that carries its own copy of the C++ runtime
+// (the wheels do) has exception types of its own: another copy of this module, which
+// shares the state's key, would not recognise them, and its translator would turn every
+// message into "Caught an unknown exception!".
+inline void translate_exceptions_here() {
+    py::register_local_exception_translator(&py::detail::translate_exception);
 }
 
 // The object whose memory an ndarray views (its `base` field), or null.

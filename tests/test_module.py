@@ -1,5 +1,6 @@
 """The module surface: docstrings, registration order, and which overload a call reaches."""
 
+import os
 import re
 import subprocess
 import sys
@@ -42,6 +43,48 @@ def test_only_the_entry_is_exported():
         check=True,
     ).stdout
     assert [line.split()[-1] for line in listing.splitlines()] == ["PyInit_velquin_interp"]
+
+
+# Modules built by `make wheels` with the wheels' compiler from tests/foreign/: one of
+# someone else's, and one that shares this module's key for pybind11's shared state, as
+# another copy of this module would.
+OTHER_MODULES = os.environ.get("VELQUIN_OTHER_MODULES")
+
+
+@pytest.mark.skipif(not OTHER_MODULES, reason="make wheels builds the other modules")
+@pytest.mark.parametrize("other", ["other_module", "velquin_twin"])
+@pytest.mark.parametrize("velquin_first", [False, True])
+def test_messages_survive_other_pybind11_modules(other, velquin_first):
+    # Each module that links its own C++ runtime has exception types of its own, unknown to
+    # another module's translator: whichever module is imported first, both keep their
+    # messages.
+    order = ["velquin_interp", other] if velquin_first else [other, "velquin_interp"]
+    script = f"""
+import importlib
+import numpy as np
+modules = [importlib.import_module(name) for name in {order!r}]
+velquin_interp, other = sorted(modules, key=lambda module: module.__name__ != "velquin_interp")
+for call in (lambda: velquin_interp.velquin_linear_interp(np.zeros(1), np.zeros(5)),
+             lambda: velquin_interp.velquin_cubic_interp(np.zeros(3), np.zeros(5), left="x"),
+             other.fail):
+    try:
+        call()
+    except Exception as error:
+        print(type(error).__name__, str(error)[:38])
+"""
+    path = os.pathsep.join(filter(None, [OTHER_MODULES, os.environ.get("PYTHONPATH")]))
+    run = subprocess.run(
+        [sys.executable, "-c", script],
+        env={**os.environ, "PYTHONPATH": path},
+        capture_output=True,
+        text=True,
+        check=True,
+    )
+    assert run.stdout.splitlines() == [
+        "RuntimeError Signal must have at least 2 points",
+        "RuntimeError Unable to cast Python instance of type",
+        "RuntimeError the other module's message",
+    ]
 
 
 def help_entries(function, element_types):
