@@ -47,6 +47,12 @@ BUILD_TOOLS = $(call extra,build-system)
 
 BENCH_FLAGS ?=
 
+# Digests of thousands of NaN-heavy calls (tests/bits.py): every build must print the same.
+# The full build draws the calls and records them; every other build replays the recording.
+# Defined before the rules that name them: a rule's prerequisites are expanded as it is read.
+BITS_REFERENCE := build/bits/full.txt
+BITS_CALLS := build/bits/calls.pickle
+
 .PHONY: test demo sanitize test-levels test-compilers test-aarch64 check-platforms bench \
 	bench-levels bench-compilers lint tidy dist wheels clean
 
@@ -101,11 +107,6 @@ dist: $(call extra,dist)
 # Needs root for the aarch64 wheel's sysroot and qemu-user, as test-aarch64 does.
 wheels: $(BITS_REFERENCE) $(call extra,wheels)
 	bash packaging/wheels.sh $(VPY) $(BITS_CALLS) $(BITS_REFERENCE)
-
-# Digests of thousands of NaN-heavy calls (tests/bits.py): every build must print the same.
-# The full build draws the calls and records them; every other build replays the recording.
-BITS_REFERENCE := build/bits/full.txt
-BITS_CALLS := build/bits/calls.pickle
 
 # Builds the package with extra pip options into build/$(1)/lib, failing on any compiler
 # warning.

@@ -23,10 +23,14 @@ step() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
 
 step "Debian packages: cross compiler, qemu-user, CMake, Ninja"
 export DEBIAN_FRONTEND=noninteractive
-dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
-apt-get update -q >/dev/null
-apt-get install -y -q --no-install-recommends \
-    g++-aarch64-linux-gnu clang qemu-user qemu-user-binfmt cmake ninja-build >/dev/null
+# Only where something is missing: runs of this script may go on at once (CI runs them so),
+# and apt allows one at a time.
+packages=(g++-aarch64-linux-gnu clang qemu-user qemu-user-binfmt cmake ninja-build)
+if ! dpkg --print-foreign-architectures | grep -qx arm64 || ! dpkg -s "${packages[@]}" >/dev/null 2>&1; then
+    dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
+    apt-get update -q >/dev/null
+    apt-get install -y -q --no-install-recommends "${packages[@]}" >/dev/null
+fi
 
 step "binfmt_misc: aarch64 programs run through qemu-aarch64"
 # Subprocesses of the tests (sys.executable) must start like native programs.

