@@ -9,7 +9,8 @@
 # GCC build's, bit for bit. `make check-platforms` checks what can be checked here of the
 # macOS and Windows builds.
 # `make bench` times the functions against their peers (BENCH_FLAGS=--quick for a check);
-# `make bench-levels` times each instruction-set level's build against the level below it.
+# `make bench-levels` times each instruction-set level's build against the level below it;
+# `make bench-calls` counts the instructions of short calls in the GCC and the wheel's build.
 # `make lint` runs the pre-commit hooks (ruff, clang-format, clang-tidy) over the repository.
 # `make dist` builds the wheel and the sdist, then builds and tests the sdist on its own.
 # `make wheels` builds the manylinux wheels users install (x86_64 for each CPython here,
@@ -54,7 +55,7 @@ BITS_REFERENCE := build/bits/full.txt
 BITS_CALLS := build/bits/calls.pickle
 
 .PHONY: test demo sanitize test-levels test-compilers test-aarch64 check-platforms bench \
-	bench-levels bench-compilers lint tidy dist wheels clean
+	bench-levels bench-compilers bench-calls lint tidy dist wheels clean
 
 test: $(INSTALLED) $(call extra,test)
 	$(VPY) -m pytest
@@ -80,6 +81,20 @@ bench-compilers: $(INSTALLED) $(call extra,bench)
 	$(VPY) -m pip install -q --no-deps --target build/wheels/site-$(PYTHON_VERSION) \
 		wheelhouse/velquin_interp-*-cp$(subst .,,$(PYTHON_VERSION))-*x86_64.whl
 	$(VPY) benchmarks/bench.py --compilers gcc= zig=build/wheels/site-$(PYTHON_VERSION) $(BENCH_FLAGS)
+
+# The fixed cost of short calls (benchmarks/calls.md): instructions (callgrind; Debian's
+# valgrind) and nanoseconds per call of the venv's GCC build and of the wheel's build (zig's
+# clang, made here as `make wheels` makes it), beside numpy.interp and a C-API floor.
+ZIG_CXX := build/calls/zig-c++
+bench-calls: export ZIG_GLOBAL_CACHE_DIR := $(abspath build/wheels/zig-cache)
+bench-calls: $(INSTALLED) $(call extra,bench) $(call extra,wheels)
+	@command -v valgrind >/dev/null || { apt-get update -q && apt-get install -y -q valgrind; }
+	mkdir -p $(dir $(ZIG_CXX))
+	bash packaging/zig-compiler.sh "$$($(VPY) -c 'import os, ziglang; \
+		print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')" \
+		$$(uname -m)-linux-gnu.2.17 $(ZIG_CXX)
+	$(call build_lib,calls/zig,-C cmake.define.CMAKE_CXX_COMPILER=$(abspath $(ZIG_CXX)))
+	$(VPY) benchmarks/calls.py gcc= zig=build/calls/zig/lib $(BENCH_FLAGS)
 
 # Runs the hooks on every tracked file, with the venv's tools; see .pre-commit-config.yaml.
 lint: $(call extra,lint)
@@ -134,7 +149,9 @@ $(BITS_REFERENCE): $(INSTALLED) $(call extra,test) tests/bits.py tests/helpers.p
 # Each capped build goes into its own directory, which shadows the venv's module. Its
 # machine code must not use the registers of the levels it leaves out (AVX-512's zmm; for
 # the scalar build also AVX's ymm), and the full build's must hold both: the levels were
-# built and linked in.
+# built and linked in. Last, a build whose calls all go through pybind11's dispatcher: the
+# full build's calls, some of which skip the dispatcher's overload loop, must end exactly as
+# its do (tests/test_module.py).
 test-levels: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
 	objdump -d "$$($(VPY) -c 'import velquin_interp; print(velquin_interp.__file__)')" \
 		>build/full.dis
@@ -146,6 +163,9 @@ test-levels: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
 	$(call check_build,levels/off,-C cmake.define.VELQUIN_SIMD=off)
 	! objdump -d build/levels/off/lib/velquin_interp*.so | grep -qE '%[yz]mm' || \
 		{ echo "error: the scalar build uses ymm or zmm registers" >&2; exit 1; }
+	$(call build_lib,dispatcher,-C cmake.define.VELQUIN_SHORTCUT=OFF -C cmake.define.VELQUIN_SIMD=off)
+	VELQUIN_DISPATCHER_BUILD=build/dispatcher/lib $(VPY) -m pytest -p no:cacheprovider \
+		tests/test_module.py -k shortcut
 
 # The full and the scalar build with clang (Debian's clang++; `apt-get install clang`).
 test-compilers: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)

@@ -9,6 +9,9 @@
 // translator, and its message lost. This key is the module's own; it is set before any
 // pybind11 header (pybind11_internals.hpp says more).
 #define PYBIND11_STDLIB "_velquin_interp"
+// The module refuses to load into a sub-interpreter, so pybind11 need not look up its state
+// per interpreter on every access.
+#define PYBIND11_HAS_SUBINTERPRETER_SUPPORT 0
 
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>

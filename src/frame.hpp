@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "pybind11_internals.hpp"
@@ -25,9 +26,22 @@ inline constexpr const char* arrays_changed_message =
     "input arrays changed while the fill values were converted";
 
 // A given fill value converted as pybind11 converts a T (its cast error for an object that
-// does not convert).
+// does not convert). An exact float, and for a complex T an exact complex, is read as the
+// caster would read it (Python's float value, or its complex value; for a complex T a
+// float is the real part with a zero imaginary part), without the caster's lookups.
 template <class T>
 T convert_fill(const py::object& fill) {
+    using R = real_t<T>;
+    PyObject* object = fill.ptr();
+    if (PyFloat_CheckExact(object)) {
+        return T(static_cast<R>(PyFloat_AS_DOUBLE(object)));
+    }
+    if constexpr (!std::is_same_v<T, R>) {
+        if (PyComplex_CheckExact(object)) {
+            const Py_complex value = PyComplex_AsCComplex(object);
+            return {static_cast<R>(value.real), static_cast<R>(value.imag)};
+        }
+    }
     return fill.cast<number<T>>().value;
 }
 
@@ -42,7 +56,7 @@ T convert_fill(const py::object& fill) {
 class watched_memory {
 public:
     watched_memory(py::handle first, py::handle second) : roots_{first, second}, numpy_(numpy()) {
-        walk([this](const extent& array) {
+        walk([this](const array_extent& array) {
             if (count_ < inline_.size()) {
                 inline_[count_] = array;
             } else {
@@ -52,35 +66,34 @@ public:
         });
     }
 
-    // Throws arrays_changed_message unless every array still has its data and size.
-    void ensure_unchanged() const {
+    // Caller code may have run since the arrays were last found unchanged.
+    void caller_code_may_have_run() { checked_ = false; }
+
+    // Throws arrays_changed_message unless every array still has its data and size; walks
+    // the arrays only if caller code may have run since they were last found unchanged.
+    void ensure_unchanged() {
+        if (checked_) {
+            return;
+        }
         std::size_t seen = 0;
         bool same = true;
-        walk([&](const extent& array) {
+        walk([&](const array_extent& array) {
             same = same && seen < count_ && recorded(seen) == array;
             ++seen;
         });
         if (!same || seen != count_) {
             throw std::runtime_error(arrays_changed_message);
         }
+        checked_ = true;
     }
 
 private:
-    struct extent {
-        const void* data;
-        py::ssize_t bytes;
-        friend bool operator==(const extent& a, const extent& b) {
-            return a.data == b.data && a.bytes == b.bytes;
-        }
-    };
-
     template <class Visit>
     void walk(Visit visit) const {
         for (py::handle root : roots_) {
             for (py::handle object = root; object;) {
                 if (numpy_.PyArray_Check_(object.ptr())) {
-                    const auto array = py::reinterpret_borrow<py::array>(object);
-                    visit(extent{array.data(), array.nbytes()});
+                    visit(extent_of(object.ptr()));
                     object = array_base(object);
                 } else if (PyMemoryView_Check(object.ptr()) != 0) {
                     object = PyMemoryView_GET_BUFFER(object.ptr())->obj;
@@ -91,20 +104,26 @@ private:
         }
     }
 
-    const extent& recorded(std::size_t index) const {
+    const array_extent& recorded(std::size_t index) const {
         return index < inline_.size() ? inline_[index] : overflow_[index - inline_.size()];
     }
 
     std::array<py::handle, 2> roots_;
-    // Looked up once: a call walks the arrays up to four times, and each lookup of NumPy's
-    // API goes through pybind11's per-interpreter storage.
     const numpy_api& numpy_;
     // Chains are short (an array, its base, a subclass the caster viewed): no allocation
     // unless one is longer.
-    std::array<extent, 8> inline_{};
-    std::vector<extent> overflow_;
+    std::array<array_extent, 8> inline_{};
+    std::vector<array_extent> overflow_;
     std::size_t count_ = 0;
+    bool checked_ = true;
 };
+
+// A fill value whose conversion runs no code of the caller's: an exact float, int or
+// complex (an int subclass may define __float__, a float subclass __complex__).
+inline bool converts_without_caller_code(const py::object& fill) {
+    PyObject* object = fill.ptr();
+    return PyFloat_CheckExact(object) || PyLong_CheckExact(object) || PyComplex_CheckExact(object);
+}
 
 // Runs the frame, then `loop(signal, n, x, m, left, right, result)`, which must write
 // every result[0..m-1]. The inputs may sit at any alignment and must be read as packed
@@ -125,8 +144,10 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
     if (n < 2) {
         throw std::runtime_error("Signal must have at least 2 points");
     }
-    const watched_memory inputs(signal, x);
-    array<T> result(x.size());
+    watched_memory inputs(signal, x);
+    array<T> result = new_vector<T>(static_cast<py::ssize_t>(m));
+    // A finaliser that the garbage collector calls during the allocation is caller code.
+    inputs.caller_code_may_have_run();
 
     // Left, then right: a default is the sample as it is when its turn comes, before the
     // other fill's conversion runs. No sample is read unless the arrays are unchanged.
@@ -135,6 +156,9 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
         if (fill.is_none()) {
             inputs.ensure_unchanged();
             return samples[default_index];
+        }
+        if (!converts_without_caller_code(fill)) {
+            inputs.caller_code_may_have_run();
         }
         return convert_fill<T>(fill);
     };
@@ -161,7 +185,7 @@ array<T> run_vertical_frame(const array<T>& signal, double x, Blend blend) {
     if (rows < 2) {
         throw std::runtime_error("Signal must have at least 2 rows");
     }
-    array<T> result(signal.shape(1));
+    array<T> result = new_vector<T>(signal.shape(1));
     blend(static_cast<const void*>(signal.data()), rows, cols, x, result.mutable_data());
     return result;
 }

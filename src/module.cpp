@@ -1,7 +1,7 @@
 // The module: its docstring and every overload, in the order the dispatcher tries them.
 // A call that matches no overload exactly goes to the first one whose conversions succeed,
 // so this order decides the element type such a call gets.
-#include "functions.hpp"
+#include "shortcut.hpp"
 
 using namespace velquin;
 
@@ -33,4 +33,9 @@ PYBIND11_MODULE(velquin_interp, m) {
     register_cubic_interp<double, float>(m);
     register_cubic_interp<complex64, float>(m);
     register_cubic_interp<complex128, float>(m);
+
+    // Off only in the build that the shortcut's differential test compares it with.
+#ifndef VELQUIN_NO_SHORTCUT
+    install_shortcuts(m);
+#endif
 }

@@ -5,9 +5,10 @@
 //   npy_api                  NumPy's C API as pybind11 loaded it (PyArray_Check_,
 //                            PyArray_Type_, PyArray_FromAny_): the module includes no NumPy
 //                            header, so it needs NumPy at run time only, as pybind11 does.
-//   array_proxy,             an array's `base` and dtype fields: py::array has no accessor
-//   array_descriptor_proxy   for the base, and reading the dtype through Python would cost
-//                            an attribute lookup per argument and per call.
+//   array_proxy,             an array's fields (data, dimensions, base, dtype) and its
+//   array_descriptor_proxy,  dtype's (number, byte order, item size): py::array has no
+//   array_descriptor1_proxy, accessor for the base, and its others look NumPy's API up or
+//   array_descriptor2_proxy  take references on every use.
 //   npy_format_descriptor    the dtype number of an element type, as array_t<T> uses it.
 //   pyobject_caster,         the casters of the argument types. Specialising them is how
 //   type_caster,             pybind11 documents custom conversions; they behave as
@@ -18,20 +19,92 @@
 //                            ones, registered as this module's own translator.
 //   PYBIND11_STDLIB          (set in common.hpp) the module's own key for the state that
 //                            pybind11 modules share, exception translators included.
+//   PYBIND11_HAS_SUBINTERPRETER_SUPPORT (set in common.hpp) off: the module refuses
+//                            sub-interpreters, so pybind11 keeps one state for the process.
+//   try_translate_exceptions pybind11's dispatcher's translation of an exception, for the
+//                            calls that reach an overload without the dispatcher
+//                            (shortcut.hpp).
 // If an upgrade breaks one of these, the build fails here or the tests of the argument
 // conversions (tests/test_frame.py) and of the signatures (tests/test_typing.py) fail.
 #pragma once
+
+#include <atomic>
 
 #include "common.hpp"
 
 namespace velquin {
 
-// NumPy's C API as pybind11 loaded it. Each lookup goes through pybind11's
-// per-interpreter storage: a caller that needs it often keeps the reference.
+// NumPy's C API as pybind11 loaded it (on the first call, not at import), looked up once.
 using numpy_api = py::detail::npy_api;
 
+namespace {
+std::atomic<const numpy_api*> loaded_numpy_api{nullptr};
+}  // namespace
+
 inline const numpy_api& numpy() {
-    return numpy_api::get();
+    const numpy_api* api = loaded_numpy_api.load(std::memory_order_acquire);
+    if (api == nullptr) {
+        api = &numpy_api::get();
+        loaded_numpy_api.store(api, std::memory_order_release);
+    }
+    return *api;
+}
+
+// The dtype number of an ndarray that is exactly an ndarray (no subclass) of one of the
+// four element types in the machine's byte order, or -1: for such an array, and only for
+// it, the argument casters take the array as it is, and refuse it where another element
+// type is asked for without conversion.
+inline int exact_element_type(PyObject* object) {
+    if (Py_TYPE(object) != numpy().PyArray_Type_) {
+        return -1;
+    }
+    const auto* descr = py::detail::array_descriptor_proxy(py::detail::array_proxy(object)->descr);
+    const int type = descr->type_num;
+    const bool element = type == numpy_api::NPY_FLOAT_ || type == numpy_api::NPY_DOUBLE_ ||
+                         type == numpy_api::NPY_CFLOAT_ || type == numpy_api::NPY_CDOUBLE_;
+    return descr->byteorder == '=' && element ? type : -1;
+}
+
+// NumPy's C feature version from 2.0 on, whose dtype fields lie elsewhere.
+inline constexpr unsigned numpy2_feature_version = 0x12;
+
+// An ndarray's data pointer and its size in bytes, from its fields.
+struct array_extent {
+    const void* data;
+    py::ssize_t bytes;
+    friend bool operator==(const array_extent& a, const array_extent& b) {
+        return a.data == b.data && a.bytes == b.bytes;
+    }
+};
+
+inline array_extent extent_of(PyObject* array) {
+    const auto* fields = py::detail::array_proxy(array);
+    py::ssize_t bytes = numpy().PyArray_RUNTIME_VERSION_ < numpy2_feature_version
+                            ? py::detail::array_descriptor1_proxy(fields->descr)->elsize
+                            : py::detail::array_descriptor2_proxy(fields->descr)->elsize;
+    for (int axis = 0; axis < fields->nd; ++axis) {
+        bytes *= fields->dimensions[axis];
+    }
+    return {fields->data, bytes};
+}
+
+// A new one-dimensional C-contiguous ndarray of `length` elements of T, as array_t<T>'s
+// shape constructor makes it (its contents are left as allocated), in one call to NumPy.
+template <class T>
+array<T> new_vector(py::ssize_t length) {
+    const numpy_api& api = numpy();
+    PyObject* created = api.PyArray_NewFromDescr_(
+        api.PyArray_Type_, api.PyArray_DescrFromType_(py::detail::npy_format_descriptor<T>::value),
+        1, &length, nullptr, nullptr, 0, nullptr);
+    if (created == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<array<T>>(created);
+}
+
+// Sets the Python error for the exception being handled, as pybind11's dispatcher does.
+inline void translate_current_exception() {
+    py::detail::try_translate_exceptions();
 }
 
 // The exceptions thrown here reach Python through pybind11's standard translation
@@ -62,23 +135,18 @@ struct pyobject_caster<velquin::array<T>> {
     PYBIND11_TYPE_CASTER(velquin::array<T>, handle_type_name<array_t<T>>::name);
 
     bool load(handle src, bool convert) {
-        const npy_api& api = npy_api::get();
+        const npy_api& api = velquin::numpy();
         // An ndarray (not a subclass) of T's native dtype: NumPy's conversion would hand
         // back the same object, so it is taken as it is.
-        if (api.PyArray_Check_(src.ptr()) && Py_TYPE(src.ptr()) == api.PyArray_Type_) {
-            const auto* descr = array_descriptor_proxy(array_proxy(src.ptr())->descr);
-            if (descr->byteorder == '=' && is_element_type(descr->type_num)) {
-                if (descr->type_num != npy_format_descriptor<T>::value) {
-                    // Another element type: NumPy's equivalence test fails, and only the
-                    // converting pass may cast it.
-                    if (!convert) {
-                        return false;
-                    }
-                } else {
-                    value = reinterpret_borrow<velquin::array<T>>(src);
-                    return true;
-                }
-            }
+        const int type = velquin::exact_element_type(src.ptr());
+        if (type == npy_format_descriptor<T>::value) {
+            value = reinterpret_borrow<velquin::array<T>>(src);
+            return true;
+        }
+        if (type >= 0 && !convert) {
+            // Another element type: NumPy's equivalence test fails, and only the converting
+            // pass may cast it.
+            return false;
         }
         if (!convert && !array_t<T>::check_(src)) {
             return false;
@@ -96,12 +164,6 @@ struct pyobject_caster<velquin::array<T>> {
 
     static handle cast(const handle& src, return_value_policy /*policy*/, handle /*parent*/) {
         return src.inc_ref();
-    }
-
-private:
-    static bool is_element_type(int type_num) {
-        return type_num == npy_api::NPY_FLOAT_ || type_num == npy_api::NPY_DOUBLE_ ||
-               type_num == npy_api::NPY_CFLOAT_ || type_num == npy_api::NPY_CDOUBLE_;
     }
 };
 

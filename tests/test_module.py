@@ -1,5 +1,6 @@
 """The module surface: docstrings, registration order, and which overload a call reaches."""
 
+import json
 import os
 import re
 import subprocess
@@ -11,6 +12,7 @@ import pytest
 import velquin_interp
 from helpers import (
     ELEMENT_TYPES,
+    ONE_DIMENSIONAL,
     OVERLOADS,
     REFERENCES,
     assert_same_bits,
@@ -189,3 +191,148 @@ def test_integer_positions_drop_imaginary_part_with_warning(interp, T):
 def test_wrong_arguments_raise_type_error(interp, args, kwargs):
     with pytest.raises(TypeError, match="incompatible function arguments"):
         interp(*args, **kwargs)
+
+
+# The module built without the shortcut that takes exact matches past pybind11's overload
+# loop: `make test-levels` builds it and runs the test below against it.
+DISPATCHER_BUILD = os.environ.get("VELQUIN_DISPATCHER_BUILD")
+
+
+class FloatFill:
+    """A fill value that converts through its own __float__, and notes how many references
+    the signal has meanwhile (the call's own included)."""
+
+    def __init__(self, signal):
+        self.signal, self.references = signal, []
+
+    def __float__(self):
+        self.references.append(sys.getrefcount(self.signal))
+        return 0.25
+
+
+def call_shapes():
+    """Every kind of call that pybind11's first pass sees, as (label, function name, args,
+    kwargs, fill objects to report): exact matches with their fills by position and by
+    keyword, and the calls around them that the dispatcher must take."""
+    one_dimensional = ["velquin_linear_interp", "velquin_cubic_interp"]
+    shapes = []
+    for name in one_dimensional:
+        for T, X in OVERLOADS:
+            s = np.array([1, -2.5, 4, 0.125, 3, 7], T) * (1 + 1j if is_complex(T) else 1)
+            x = np.array([-1, 0, 0.3, 1.7, 4.5, 5, np.nan], X)
+            probe = FloatFill(s)
+            fills = [None, 1.5, -2, True, 1 + 2j, "fill", np.float32(0.5), probe, [1.0]]
+            tag = f"{name} {np.dtype(T).name}/{np.dtype(X).name}"
+            shapes += [
+                (f"{tag} positional", name, (s, x), {}, ()),
+                (f"{tag} keywords reversed", name, (), {"x": x, "signal": s}, ()),
+                (f"{tag} x by keyword", name, (s,), {"x": x, "right": -1.0}, ()),
+                (f"{tag} x twice", name, (s, x), {"x": x}, ()),
+                (f"{tag} signal twice", name, (s, x), {"signal": s}, ()),
+                (f"{tag} misspelt", name, (s, x), {"lfet": 1.0}, ()),
+                (f"{tag} too many", name, (s, x, None, None, None), {}, ()),
+                (f"{tag} too few", name, (s,), {}, ()),
+                (f"{tag} byte-swapped", name, (s.astype(s.dtype.newbyteorder()), x), {}, ()),
+                (f"{tag} subclass", name, (s, x.view(type("Sub", (np.ndarray,), {}))), {}, ()),
+                (f"{tag} 0-d positions", name, (s, x[2].reshape(())), {}, ()),
+                (f"{tag} strided", name, (s[::2], x), {}, ()),
+                (f"{tag} 2-d", name, (s.reshape(2, 3), x), {}, ()),
+                (f"{tag} too short", name, (s[:1], x), {}, ()),
+                (f"{tag} scalar positions", name, (s, 1.5), {}, ()),
+                (f"{tag} list signal", name, (s.tolist(), x), {}, ()),
+            ]
+            for index, fill in enumerate(fills):
+                reported = (probe,) if fill is probe else ()
+                shapes += [
+                    (f"{tag} fills {index} positional", name, (s, x, fill, fill), {}, reported),
+                    (f"{tag} fills {index} by keyword", name, (s, x), {"right": fill}, reported),
+                    (
+                        f"{tag} fills {index} all by keyword",
+                        name,
+                        (),
+                        {"left": fill, "x": x, "signal": s, "right": None},
+                        reported,
+                    ),
+                ]
+    for T in ELEMENT_TYPES:
+        s = np.array([[1, 2.5, -4], [0.5, 8, 3], [2, -1, 6]], T)
+        tag = f"rows {np.dtype(T).name}"
+        for index, x in enumerate(
+            [1.5, -0.0, np.float64(0.5), 2, True, np.float32(0.5), "1", None, 1e300, np.nan, 2**70]
+        ):
+            shapes += [
+                (f"{tag} x {index}", "velquin_linear_vertical_interp_2d", (s, x), {}, ()),
+                (
+                    f"{tag} x {index} by keyword",
+                    "velquin_linear_vertical_interp_2d",
+                    (),
+                    {"x": x, "signal": s},
+                    (),
+                ),
+            ]
+        shapes += [
+            (f"{tag} transposed", "velquin_linear_vertical_interp_2d", (s.T, 0.5), {}, ()),
+            (f"{tag} 1-d", "velquin_linear_vertical_interp_2d", (s[0], 0.5), {}, ()),
+            (
+                f"{tag} byte-swapped",
+                "velquin_linear_vertical_interp_2d",
+                (s.astype(s.dtype.newbyteorder()), 0.5),
+                {},
+                (),
+            ),
+            (f"{tag} too many", "velquin_linear_vertical_interp_2d", (s, 0.5, 1), {}, ()),
+            (f"{tag} x twice", "velquin_linear_vertical_interp_2d", (s, 0.5), {"x": 0.5}, ()),
+        ]
+    return shapes
+
+
+def call_outcomes():
+    """Each call shape's outcome in the module this process imports: the result's dtype,
+    shape and bytes, or the exception's type and message; and the references the fill
+    objects saw."""
+    outcomes = {}
+    for label, name, args, kwargs, reported in call_shapes():
+        # Warnings are errors, as in the suite: both processes see the same conversions fail.
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            try:
+                result = getattr(velquin_interp, name)(*args, **kwargs)
+                outcome = [result.dtype.str, list(result.shape), result.tobytes().hex()]
+            except Exception as error:
+                outcome = [type(error).__name__, str(error)]
+        outcomes[label] = outcome + [probe.references for probe in reported]
+    return outcomes
+
+
+def dispatchers():
+    """The C function that each function's method definition names: pybind11's dispatcher
+    (the same for all three), or each function's own shortcut."""
+    import ctypes
+
+    header = object.__basicsize__  # PyCFunctionObject: the object header, then m_ml
+    return {
+        ctypes.c_void_p.from_address(
+            ctypes.c_void_p.from_address(id(function) + header).value
+            + ctypes.sizeof(ctypes.c_void_p)
+        ).value
+        for function in [*ONE_DIMENSIONAL, velquin_interp.velquin_linear_vertical_interp_2d]
+    }
+
+
+@pytest.mark.skipif(not DISPATCHER_BUILD, reason="make test-levels builds the module without it")
+def test_shortcut_is_pybind11s_dispatch():
+    # Calls whose arrays match an overload exactly skip pybind11's overload loop; every call
+    # must reach the same overload, bits, exception and message as through the loop.
+    assert len(dispatchers()) == 3
+    script = "import json, test_module; print(json.dumps(test_module.call_outcomes()))"
+    tests = os.path.dirname(__file__)
+    run = subprocess.run(
+        [sys.executable, "-c", script],
+        env={**os.environ, "PYTHONPATH": os.pathsep.join([DISPATCHER_BUILD, tests])},
+        capture_output=True,
+        text=True,
+        check=True,
+    )
+    through_dispatcher = json.loads(run.stdout)
+    assert len(through_dispatcher) == len(call_shapes())  # one outcome per shape
+    assert call_outcomes() == through_dispatcher
