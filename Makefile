@@ -47,6 +47,7 @@ BUILD_DIR := build/python-$(PYTHON_VERSION)
 BUILD_TOOLS = $(call extra,build-system)
 
 BENCH_FLAGS ?=
+PYTEST_ARGS ?=
 
 # Digests of thousands of NaN-heavy calls (tests/bits.py): every build must print the same.
 # The full build draws the calls and records them; every other build replays the recording.
@@ -57,8 +58,9 @@ BITS_CALLS := build/bits/calls.pickle
 .PHONY: test demo sanitize test-levels test-compilers test-aarch64 check-platforms bench \
 	bench-levels bench-compilers bench-calls lint tidy dist wheels clean
 
+# PYTEST_ARGS: pytest's options, for part of the suite (PYTEST_ARGS='-m "not slow"').
 test: $(INSTALLED) $(call extra,test)
-	$(VPY) -m pytest
+	$(VPY) -m pytest $(PYTEST_ARGS)
 
 demo: $(INSTALLED) $(call extra,demo)
 	$(VPY) examples/demo.py
