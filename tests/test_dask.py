@@ -107,7 +107,7 @@ def test_distributed_cluster_gives_the_same_bits():
     x, positions = chunked_positions(rng, np.float64, len(signal))
     with (
         distributed.LocalCluster(
-            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+            n_workers=2, threads_per_worker=1, processes=True, dashboard_address="127.0.0.1:0"
         ) as cluster,
         distributed.Client(cluster),
     ):
