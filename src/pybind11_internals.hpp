@@ -25,7 +25,8 @@
 //                            calls that reach an overload without the dispatcher
 //                            (shortcut.hpp).
 // If an upgrade breaks one of these, the build fails here or the tests of the argument
-// conversions (tests/test_frame.py) and of the signatures (tests/test_typing.py) fail.
+// conversions (tests/test_frame.py), of the signatures (tests/test_typing.py) or of the
+// shortcut against pybind11's dispatcher (tests/test_module.py, make test-levels) fail.
 #pragma once
 
 #include <atomic>
