@@ -37,6 +37,8 @@ SAMPLES = 1000
 FILLS = {"left": 0.0, "right": 0.0}
 # The loop lengths whose difference gives the slope.
 SHORT_LOOP, LONG_LOOP = 100, 300
+# The cases that run only beside the first build.
+PEERS = ("numpy.interp, float64", "C-API floor: check two arrays, return a new one")
 
 
 def cases():
@@ -273,9 +275,6 @@ def times(builds, rounds, repeats, floor_directory, positions):
                 case = build if name not in PEERS else "peer", name, int(m)
                 best[case] = min(best.get(case, float("inf")), value)
     return best
-
-
-PEERS = ("numpy.interp, float64", "C-API floor: check two arrays, return a new one")
 
 
 def cpu_model():

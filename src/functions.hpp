@@ -49,6 +49,11 @@ array<T> velquin_cubic_interp(array<T> signal, array<X> x, py::object left, py::
 }
 // NOLINTEND(performance-unnecessary-value-param)
 
+// The functions' names, as registered here and as the shortcut finds them.
+inline constexpr const char* linear_interp_name = "velquin_linear_interp";
+inline constexpr const char* vertical_interp_name = "velquin_linear_vertical_interp_2d";
+inline constexpr const char* cubic_interp_name = "velquin_cubic_interp";
+
 // Both one-dimensional functions share their docstrings, arguments and defaults.
 template <class T, class X>
 void define_one_dimensional(py::module_& module, const char* name,
@@ -59,18 +64,18 @@ void define_one_dimensional(py::module_& module, const char* name,
 
 template <class T, class X>
 void register_linear_interp(py::module_& module) {
-    define_one_dimensional(module, "velquin_linear_interp", &velquin_linear_interp<T, X>);
+    define_one_dimensional(module, linear_interp_name, &velquin_linear_interp<T, X>);
 }
 
 template <class T>
 void register_vertical_interp(py::module_& module) {
-    module.def("velquin_linear_vertical_interp_2d", &velquin_linear_vertical_interp_2d<T>,
+    module.def(vertical_interp_name, &velquin_linear_vertical_interp_2d<T>,
                vertical_doc<T>().c_str(), py::arg("signal"), py::arg("x"));
 }
 
 template <class T, class X>
 void register_cubic_interp(py::module_& module) {
-    define_one_dimensional(module, "velquin_cubic_interp", &velquin_cubic_interp<T, X>);
+    define_one_dimensional(module, cubic_interp_name, &velquin_cubic_interp<T, X>);
 }
 
 }  // namespace velquin

@@ -29,19 +29,19 @@ using vertical_function = array<T> (*)(array<T>, number<double>);
 struct linear_interp_overloads {
     template <class T, class X>
     static constexpr one_dimensional_function<T, X> function = &velquin_linear_interp<T, X>;
-    static constexpr const char* name = "velquin_linear_interp";
+    static constexpr const char* name = linear_interp_name;
 };
 
 struct cubic_interp_overloads {
     template <class T, class X>
     static constexpr one_dimensional_function<T, X> function = &velquin_cubic_interp<T, X>;
-    static constexpr const char* name = "velquin_cubic_interp";
+    static constexpr const char* name = cubic_interp_name;
 };
 
 struct vertical_interp_overloads {
     template <class T>
     static constexpr vertical_function<T> function = &velquin_linear_vertical_interp_2d<T>;
-    static constexpr const char* name = "velquin_linear_vertical_interp_2d";
+    static constexpr const char* name = vertical_interp_name;
 };
 
 // The position of an element type in the overload tables below (float32, float64,
