@@ -21,11 +21,13 @@
 # that actually runs: a pyenv shim can exist and still fail.
 PYTHON ?= $(shell for p in python3.12 $$(pyenv root 2>/dev/null)/versions/3.12*/bin/python3.12; do \
 	"$$p" -c 'import sys; assert sys.version_info[:2] == (3, 12)' >/dev/null 2>&1 && { echo "$$p"; break; }; done)
-PYTHON_VERSION := $(if $(PYTHON),$(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null))
+# 3.X, or 3.Xt for a free-threaded CPython: the two never share a venv or a build.
+PYTHON_VERSION := $(if $(PYTHON),$(shell $(PYTHON) -c 'import sys, sysconfig; print("%d.%d%s" % \
+	(*sys.version_info[:2], "t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""))' 2>/dev/null))
 CXX ?= g++
 CLANGXX ?= clang++
 
-# .venv for Python 3.12, .venv-3.X for another version, so that each keeps its build.
+# .venv for Python 3.12, .venv-3.X (or -3.Xt) for another, so that each keeps its build.
 VENV := $(if $(filter-out 3.12,$(PYTHON_VERSION)),.venv-$(PYTHON_VERSION),.venv)
 VPY := $(VENV)/bin/python
 INSTALLED := $(VENV)/.velquin-installed
@@ -55,8 +57,19 @@ PYTEST_ARGS ?=
 BITS_REFERENCE := build/bits/full.txt
 BITS_CALLS := build/bits/calls.pickle
 
-.PHONY: test demo sanitize test-levels test-compilers test-aarch64 check-platforms bench \
-	bench-levels bench-compilers bench-calls lint tidy dist wheels clean
+# CPython 3.14 and the free-threaded 3.13t, which this machine's Debian lacks, run in a
+# chroot of Debian unstable kept in build/sid (.ci/sid-chroot.sh; needs root).
+SID := bash .ci/sid-chroot.sh
+SID_CHROOT := build/sid/.chroot
+FREE_THREADED := build/sid/.python3.13t
+FREE_THREADED_PYTHON := /opt/python3.13t/bin/python3.13t
+# NumPy's newest release may have no wheel for 3.13t, whose sources would take long to build;
+# free-threaded-constraints.txt holds back what cannot be installed there at all.
+FREE_THREADED_PIP := PIP_PREFER_BINARY=1 PIP_CONSTRAINT=packaging/free-threaded-constraints.txt
+
+.PHONY: test demo sanitize test-levels test-compilers test-aarch64 test-3.14 test-3.13t \
+	sanitize-threads thread-sanitizer-here check-platforms bench bench-levels bench-compilers bench-calls bench-threads \
+	thread-bench-here lint tidy dist wheels clean
 
 # PYTEST_ARGS: pytest's options, for part of the suite (PYTEST_ARGS='-m "not slow"').
 test: $(INSTALLED) $(call extra,test)
@@ -169,6 +182,48 @@ test-levels: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
 	VELQUIN_DISPATCHER_BUILD=build/dispatcher/lib $(VPY) -m pytest -p no:cacheprovider \
 		tests/test_module.py -k shortcut
 
+# The suite on CPython 3.14 (Debian's), and on the free-threaded 3.13t without the GIL.
+test-3.14: $(SID_CHROOT)
+	$(SID) run make test PYTHON=python3.14
+
+test-3.13t: $(FREE_THREADED)
+	$(SID) run env $(FREE_THREADED_PIP) make test PYTHON=$(FREE_THREADED_PYTHON)
+
+# The thread tests under ThreadSanitizer, on 3.13t without the GIL: the module built with
+# -fsanitize=thread, the runtime preloaded into the uninstrumented interpreter. Any report
+# whose racing access lies in the module's code fails; .ci/tsan-check.py names the others.
+# RelWithDebInfo (NDEBUG too) and an unstripped module, so that reports name its lines.
+sanitize-threads: $(FREE_THREADED)
+	$(SID) run env $(FREE_THREADED_PIP) make thread-sanitizer-here PYTHON=$(FREE_THREADED_PYTHON)
+
+# sanitize-threads, inside the chroot.
+thread-sanitizer-here: $(INSTALLED) $(call extra,test)
+	$(call build_lib,tsan-$(PYTHON_VERSION),-C cmake.define.VELQUIN_THREAD_SANITIZER=ON \
+		-C cmake.build-type=RelWithDebInfo -C install.strip=false)
+	rm -rf build/tsan-$(PYTHON_VERSION)/reports && mkdir -p build/tsan-$(PYTHON_VERSION)/reports
+	PYTHONPATH=build/tsan-$(PYTHON_VERSION)/lib LD_PRELOAD=$(shell $(CXX) -print-file-name=libtsan.so) \
+		TSAN_OPTIONS="log_path=$(abspath build/tsan-$(PYTHON_VERSION)/reports/tsan) exitcode=0" \
+		$(VPY) -m pytest -p no:cacheprovider tests/test_threads.py
+	$(VPY) .ci/tsan-check.py build/tsan-$(PYTHON_VERSION)/reports
+
+$(SID_CHROOT):
+	$(SID) chroot
+
+$(FREE_THREADED): $(SID_CHROOT)
+	$(SID) free-threaded
+
+# N threads calling at once against one thread (benchmarks/threads.md): on CPython 3.14,
+# whose calls take turns under the GIL, and on 3.13t, whose calls run at once.
+bench-threads: $(FREE_THREADED)
+	rm -rf build/threads
+	$(SID) run make thread-bench-here PYTHON=python3.14
+	$(SID) run env $(FREE_THREADED_PIP) make thread-bench-here PYTHON=$(FREE_THREADED_PYTHON)
+	$(SID) run .venv-3.14/bin/python benchmarks/threads.py table $(BENCH_FLAGS)
+
+# bench-threads' measurement, inside the chroot.
+thread-bench-here: $(INSTALLED) $(call extra,test)
+	$(VPY) benchmarks/threads.py measure $(BENCH_FLAGS)
+
 # The full and the scalar build with clang (Debian's clang++; `apt-get install clang`).
 test-compilers: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
 	@command -v $(CLANGXX) >/dev/null || { echo "error: $(CLANGXX) not found" >&2; exit 1; }
@@ -207,8 +262,8 @@ $(VPY) $(SANITIZE_VPY):
 $(INSTALLED): $(BUILD_TOOLS) $(BUILD_INPUTS) README.md
 	mkdir -p build
 	$(VPY) -m pip install -v --no-build-isolation -C build-dir=$(BUILD_DIR) . \
-		>build/install.log 2>&1 || { cat build/install.log; exit 1; }
-	if grep -E "warning:" build/install.log; then echo "error: the build warns" >&2; exit 1; fi
+		>$(BUILD_DIR).log 2>&1 || { cat $(BUILD_DIR).log; exit 1; }
+	if grep -E "warning:" $(BUILD_DIR).log; then echo "error: the build warns" >&2; exit 1; fi
 	touch $@
 
 # An extra's requirements, read from pyproject.toml, without building the package again

@@ -89,7 +89,7 @@ expect_identifiers() {
     [ "$printed" = "$expected" ] ||
         { echo "error: cibuildwheel builds for $platform: $printed; expected $expected" >&2; exit 1; }
 }
-versions="cp310 cp311 cp312 cp313 cp314"
+versions="cp310 cp311 cp312 cp313 cp314 cp314t"
 each() { local v; for v in $versions; do printf '%s ' "$v-$1"; done; }
 expect_identifiers linux "$(each manylinux_x86_64)$(each manylinux_aarch64)"
 expect_identifiers macos "$(each macosx_x86_64)$(each macosx_arm64)"

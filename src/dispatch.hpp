@@ -3,6 +3,7 @@
 // detected once; every level gives the same bits.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <type_traits>
@@ -29,6 +30,7 @@ static constexpr level_entry level_entries[] = {{true, [] { return true; }},
                                                 VELQUIN_LEVELS(VELQUIN_LEVEL_ENTRY)};
 #undef VELQUIN_LEVEL_ENTRY
 inline constexpr int level_count = sizeof(level_entries) / sizeof(level_entries[0]);
+static_assert(level_count <= std::numeric_limits<std::int8_t>::max(), "a level fits in 8 bits");
 
 // Calls of fewer positions than this run the highest level the CPU runs among those whose
 // entry allows short calls.
@@ -52,18 +54,36 @@ inline chosen_levels detect_levels() {
     return chosen;
 }
 
-// Detected on the first call. A function-local static of an inline function would be a
+// Detected on the first call, which threads may make at once where there is no interpreter
+// lock: both levels sit in one lock-free atomic word, so that a call reads either nothing
+// (and detects them itself: detection is a pure function of the CPU, so every thread
+// stores the same word) or both, never half a store. Relaxed order suffices, since the word
+// is the only thing published. A function-local static of an inline function would be a
 // process-wide (GNU unique) symbol, shared by every loaded copy of the module; this one
 // belongs to the module file alone.
+struct alignas(4) detected_word {
+    std::int8_t any_call;
+    std::int8_t short_call;
+    bool known;
+};
+static_assert(std::atomic<detected_word>::is_always_lock_free);
+
 namespace {
-chosen_levels detected_levels{-1, -1};
+std::atomic<detected_word> detected_levels{detected_word{0, 0, false}};
 }  // namespace
 
-inline const chosen_levels& vector_levels() {
-    if (detected_levels.any_call < 0) {
-        detected_levels = detect_levels();
+inline chosen_levels vector_levels() {
+    detected_word word = detected_levels.load(std::memory_order_relaxed);
+    if (!word.known) {
+        const chosen_levels chosen = detect_levels();
+        word = {
+            static_cast<std::int8_t>(chosen.any_call),
+            static_cast<std::int8_t>(chosen.short_call),
+            true,
+        };
+        detected_levels.store(word, std::memory_order_relaxed);
     }
-    return detected_levels;
+    return {word.any_call, word.short_call};
 }
 
 template <class T>
@@ -105,7 +125,7 @@ void run_kernel(const vector_kernel<T, X> (&levels)[level_count], std::uint64_t 
                 ScalarKernel scalar, const void* signal, std::uint64_t n, const void* x,
                 std::uint64_t m, const T& left, const T& right, T* result) {
     using R = real_t<T>;
-    const chosen_levels& chosen = vector_levels();
+    const chosen_levels chosen = vector_levels();
     const int level = m < short_call_positions ? chosen.short_call : chosen.any_call;
     const vector_kernel<T, X> vectorised = levels[level];
     if (vectorised != nullptr && n >= min_n &&

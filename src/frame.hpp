@@ -144,6 +144,10 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
     if (n < 2) {
         throw std::runtime_error("Signal must have at least 2 points");
     }
+    // Each size and data pointer is read once: the result is sized from the same read as
+    // the loop's bounds, and the memory watch below is what vouches for the pointers.
+    const void* const signal_data = signal.data();
+    const void* const x_data = x.data();
     watched_memory inputs(signal, x);
     array<T> result = new_vector<T>(static_cast<py::ssize_t>(m));
     // A finaliser that the garbage collector calls during the allocation is caller code.
@@ -151,7 +155,7 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
 
     // Left, then right: a default is the sample as it is when its turn comes, before the
     // other fill's conversion runs. No sample is read unless the arrays are unchanged.
-    const packed_elements<T> samples(signal.data());
+    const packed_elements<T> samples(signal_data);
     const auto resolve = [&](const py::object& fill, std::uint64_t default_index) {
         if (fill.is_none()) {
             inputs.ensure_unchanged();
@@ -165,13 +169,13 @@ array<T> run_1d_frame(const array<T>& signal, const array<X>& x, const py::objec
     const T left_fill = resolve(left, 0);
     const T right_fill = resolve(right, n - 1);
     inputs.ensure_unchanged();
-    loop(static_cast<const void*>(signal.data()), n, static_cast<const void*>(x.data()), m,
-         left_fill, right_fill, result.mutable_data());
+    loop(signal_data, n, x_data, m, left_fill, right_fill, result.mutable_data());
     return result;
 }
 
 // Runs the frame of the row function, then `blend(signal, rows, cols, x, result)`, which
-// must write every result[0..cols-1]. The signal may sit at any alignment.
+// must write every result[0..cols-1]. The signal may sit at any alignment. Sizes and the
+// data pointer are read once, and watched across the allocation as in run_1d_frame.
 template <class T, class Blend>
 array<T> run_vertical_frame(const array<T>& signal, double x, Blend blend) {
     if (!is_c_contiguous(signal)) {
@@ -185,8 +189,13 @@ array<T> run_vertical_frame(const array<T>& signal, double x, Blend blend) {
     if (rows < 2) {
         throw std::runtime_error("Signal must have at least 2 rows");
     }
-    array<T> result = new_vector<T>(signal.shape(1));
-    blend(static_cast<const void*>(signal.data()), rows, cols, x, result.mutable_data());
+    const void* const signal_data = signal.data();
+    watched_memory inputs(signal, py::handle());
+    array<T> result = new_vector<T>(static_cast<py::ssize_t>(cols));
+    // A finaliser that the garbage collector calls during the allocation is caller code.
+    inputs.caller_code_may_have_run();
+    inputs.ensure_unchanged();
+    blend(signal_data, rows, cols, x, result.mutable_data());
     return result;
 }
 

@@ -5,7 +5,9 @@
 
 using namespace velquin;
 
-PYBIND11_MODULE(velquin_interp, m) {
+// The module runs without the interpreter lock where CPython is built without one: it keeps
+// no state that calls change, and each call reads every size of its inputs once.
+PYBIND11_MODULE(velquin_interp, m, py::mod_gil_not_used()) {
     translate_exceptions_here();
     m.doc() =
         "Interpolation of uniformly sampled signal.\n"
