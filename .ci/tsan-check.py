@@ -40,9 +40,13 @@ def first_frames(block):
             firsts.append(current)
         elif OTHER_SECTION.match(line) or line.startswith("  Location is"):
             current = None
-        elif current is not None and not current and (m := FRAME.match(line)):
-            if not m["object"].endswith("libtsan.so") and "/libtsan.so" not in m["object"]:
-                current.append(m.groupdict())
+        elif (
+            current is not None
+            and not current
+            and (m := FRAME.match(line))
+            and pathlib.Path(m["object"]).name != "libtsan.so"
+        ):
+            current.append(m.groupdict())
     return [frames[0] for frames in firsts if frames]
 
 

@@ -91,8 +91,9 @@ def measure(quick):
             for threads in THREAD_COUNTS:
                 rate = calls_per_second(make, threads, calls[name])
                 best[(name, threads)] = max(best.get((name, threads), 0.0), rate)
+    free_threaded = sysconfig.get_config_var("Py_GIL_DISABLED")
     result = {
-        "python": sys.version.split()[0] + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""),
+        "python": sys.version.split()[0] + ("t" if free_threaded else ""),
         "gil": sys._is_gil_enabled() if hasattr(sys, "_is_gil_enabled") else True,
         "cpu": f"{cpu_model()}, {os.cpu_count()} cores",
         "rates": {f"{name}|{threads}": rate for (name, threads), rate in best.items()},
@@ -101,7 +102,7 @@ def measure(quick):
     (MEASURED / f"{result['python']}.json").write_text(json.dumps(result, indent=1))
     for (name, threads), rate in best.items():
         ratio = rate / best[(name, 1)]
-        print(f"{result['python']:10s} {name:18s} {threads} threads: {rate:9.1f} calls/s, {ratio:.2f}x")
+        print(f"{result['python']:10s} {name:18s} {threads} threads: {rate:9.1f}/s, {ratio:.2f}x")
 
 
 def table(output_dir):

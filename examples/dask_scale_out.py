@@ -6,8 +6,9 @@ single key that every task depends on, so a distributed scheduler ships it to ea
 once rather than once per task. Every result element depends only on its own position, so
 the chunked result equals a single call over all positions, bit for bit.
 
-A call holds the interpreter lock from start to end, so threads in one process take turns:
-parallel speed comes from processes or from a cluster's workers. The same graph runs on
+With the GIL a call holds it from start to end, so threads in one process take turns and
+parallel speed comes from processes or from a cluster's workers; on a free-threaded CPython
+the threaded scheduler runs the tasks at once. The same graph runs on
 Dask's local schedulers and, unchanged, on a `dask.distributed` cluster (`Client(...)`).
 
 Run it as a script to interpolate a sample signal at 4 million positions on Dask's local
