@@ -66,6 +66,9 @@ FREE_THREADED_PYTHON := /opt/python3.13t/bin/python3.13t
 # NumPy's newest release may have no wheel for 3.13t, whose sources would take long to build;
 # free-threaded-constraints.txt holds back what cannot be installed there at all.
 FREE_THREADED_PIP := PIP_PREFER_BINARY=1 PIP_CONSTRAINT=packaging/free-threaded-constraints.txt
+# `$(MAKE_IN_3.14) target`: this Makefile's target, run in the chroot by that interpreter.
+MAKE_IN_3.14 := $(SID) run make PYTHON=python3.14
+MAKE_IN_3.13T := $(SID) run env $(FREE_THREADED_PIP) make PYTHON=$(FREE_THREADED_PYTHON)
 
 .PHONY: test demo sanitize test-levels test-compilers test-aarch64 test-3.14 test-3.13t \
 	sanitize-threads thread-sanitizer-here check-platforms bench bench-levels bench-compilers bench-calls bench-threads \
@@ -184,17 +187,17 @@ test-levels: $(INSTALLED) $(call extra,test) $(BITS_REFERENCE)
 
 # The suite on CPython 3.14 (Debian's), and on the free-threaded 3.13t without the GIL.
 test-3.14: $(SID_CHROOT)
-	$(SID) run make test PYTHON=python3.14
+	$(MAKE_IN_3.14) test
 
 test-3.13t: $(FREE_THREADED)
-	$(SID) run env $(FREE_THREADED_PIP) make test PYTHON=$(FREE_THREADED_PYTHON)
+	$(MAKE_IN_3.13T) test
 
 # The thread tests under ThreadSanitizer, on 3.13t without the GIL: the module built with
 # -fsanitize=thread, the runtime preloaded into the uninstrumented interpreter. Any report
 # whose racing access lies in the module's code fails; .ci/tsan-check.py names the others.
 # RelWithDebInfo (NDEBUG too) and an unstripped module, so that reports name its lines.
 sanitize-threads: $(FREE_THREADED)
-	$(SID) run env $(FREE_THREADED_PIP) make thread-sanitizer-here PYTHON=$(FREE_THREADED_PYTHON)
+	$(MAKE_IN_3.13T) thread-sanitizer-here
 
 # sanitize-threads, inside the chroot.
 thread-sanitizer-here: $(INSTALLED) $(call extra,test)
@@ -216,8 +219,8 @@ $(FREE_THREADED): $(SID_CHROOT)
 # whose calls take turns under the GIL, and on 3.13t, whose calls run at once.
 bench-threads: $(FREE_THREADED)
 	rm -rf build/threads
-	$(SID) run make thread-bench-here PYTHON=python3.14
-	$(SID) run env $(FREE_THREADED_PIP) make thread-bench-here PYTHON=$(FREE_THREADED_PYTHON)
+	$(MAKE_IN_3.14) thread-bench-here
+	$(MAKE_IN_3.13T) thread-bench-here
 	$(SID) run .venv-3.14/bin/python benchmarks/threads.py table $(BENCH_FLAGS)
 
 # bench-threads' measurement, inside the chroot.

@@ -22,6 +22,7 @@ import time
 
 import numpy as np
 import velquin_interp as vi
+from calls import cpu_model
 
 HERE = pathlib.Path(__file__).resolve().parent
 MEASURED = HERE.parent / "build" / "threads"
@@ -143,19 +144,6 @@ def table(output_dir):
     pathlib.Path(output_dir).mkdir(parents=True, exist_ok=True)
     (pathlib.Path(output_dir) / "threads.md").write_text("\n".join(lines) + "\n")
     print("\n".join(lines))
-
-
-def cpu_model():
-    try:
-        with open("/proc/cpuinfo") as info:
-            for line in info:
-                if line.startswith("model name"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    import platform
-
-    return platform.processor() or platform.machine()
 
 
 def main():
